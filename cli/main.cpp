@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("tamzel-cli");
+  return 0;
+}
