@@ -32,21 +32,26 @@ struct FixtureSpec {
   uint32_t height = 32;
   uint16_t bitsPerSample = 16;
   bool bigEndian = false;
-  bool rawInSubIfd = false;  // preview image in IFD0, raw image in a SubIFD
+  bool rawInSubIfd = false;     // preview image in IFD0, raw image in a SubIFD
   uint32_t previewSubIfds = 0;  // extra preview SubIFDs (NewSubfileType 1) besides the raw one
   uint32_t rowsPerStrip = 0;    // 0: one strip for the whole image
   bool stripByteCountsShort = false;  // StripByteCounts of type SHORT
   bool stripOffsetsShort = false;     // StripOffsets of type SHORT (values must fit)
-  uint32_t stripGap = 0;   // bytes of gap inserted after each strip but the last
-  uint32_t extraStripBytes = 0;  // padding after the image data, counted in the last strip
+  uint32_t stripGap = 0;              // bytes of gap inserted after each strip but the last
+  uint32_t extraStripBytes = 0;       // padding after the image data, counted in the last strip
   bool withExif = true;
   bool withGps = false;
-  bool withInterop = false;  // interoperability IFD inside the Exif IFD (needs withExif)
-  bool shuffleTags = false;  // write the raw IFD's entries out of tag order
-  std::vector<ExtraTag> rawIfdTags;   // added to (or replacing same-tag entries of) the raw IFD
-  std::vector<ExtraTag> ifd0Tags;     // same for IFD0 when rawInSubIfd
+  bool withInterop = false;          // interoperability IFD inside the Exif IFD (needs withExif)
+  bool shuffleTags = false;          // write the raw IFD's entries out of tag order
+  std::vector<ExtraTag> rawIfdTags;  // added to (or replacing same-tag entries of) the raw IFD
+  std::vector<ExtraTag> ifd0Tags;    // same for IFD0 when rawInSubIfd
   std::vector<uint16_t> dropRawIfdTags;  // tags to leave out of the raw IFD
   std::vector<uint16_t> dropIfd0Tags;
+  std::vector<ExtraTag> exifTags;  // added to (or replacing entries of) the Exif IFD
+  std::vector<ExtraTag> gpsTags;   // same for the GPS IFD
+  bool gpsInRawIfd = false;        // GPS pointer in the raw IFD instead of IFD0
+  bool exifInRawIfd = false;       // Exif pointer in the raw IFD instead of IFD0
+  uint16_t blackLevel = 0;
   std::string make = "Tamzel Test";
   std::string model = "Fixture Camera";
 };
@@ -60,8 +65,30 @@ std::vector<uint16_t> makeSamples(uint32_t width, uint32_t height, uint16_t bits
 std::vector<uint8_t> packSamples(const std::vector<uint16_t>& samples, uint32_t width,
                                  uint32_t height, uint16_t bitsPerSample, bool bigEndian);
 
-// A complete DNG file.
+// A complete DNG file. IFD0 always starts at offset 8; IFD0 is followed by the SubIFDs (raw
+// image first when rawInSubIfd, then the previews), then the Exif, interoperability and GPS
+// IFDs, then all out-of-line values, then the preview pixels and last the raw strips.
 std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<uint16_t>& samples);
+
+// Where writeFixtureDng put things, for tests that corrupt a fixture on purpose.
+struct FixtureLayout {
+  uint32_t ifd0Offset = 0;
+  uint32_t rawIfdOffset = 0;
+  uint32_t exifOffset = 0;     // 0 when there is none
+  uint32_t gpsOffset = 0;      // 0 when there is none
+  uint32_t interopOffset = 0;  // 0 when there is none
+  uint32_t firstStripOffset = 0;
+  uint32_t stripBytes = 0;  // sum of all strip byte counts
+  std::vector<uint32_t> stripOffsets;
+};
+std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<uint16_t>& samples,
+                                     FixtureLayout& layout);
+
+// Shorthands for ExtraTag.
+ExtraTag asciiTag(uint16_t tag, const std::string& text);  // NUL appended
+ExtraTag shortTag(uint16_t tag, std::vector<uint64_t> values);
+ExtraTag longTag(uint16_t tag, std::vector<uint64_t> values);
+ExtraTag rationalTag(uint16_t tag, std::vector<uint64_t> numeratorDenominatorPairs);
 
 // Files on disk.
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
