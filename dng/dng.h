@@ -211,7 +211,15 @@ struct LosslessImage {
   std::vector<uint16_t> samples;
 };
 
-enum class DecodeStatus : uint8_t { Ok, Truncated, BadMarker, Unsupported, BadHuffman, BadData };
+enum class DecodeStatus : uint8_t {
+  Ok,
+  Truncated,
+  BadMarker,
+  Unsupported,
+  BadHuffman,
+  BadData,
+  TooLarge,  // the frame holds more samples than the caller allows
+};
 
 // Decodes one stream. Rejects malformed input cleanly; `maxSamples` bounds the allocation.
 DecodeStatus decodeLosslessJpeg(const uint8_t* data, std::size_t size, LosslessImage& image,
