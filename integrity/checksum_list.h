@@ -35,6 +35,7 @@ struct ChecksumList {
   std::mutex lock;                        // guards text, length, file and the writes
   std::atomic<bool> enabled{false};       // entries still accepted
   uint64_t capacity = kChecksumListCapacity;
+  long pieceOffset = 0;  // file offset at which the last piece written began
 };
 
 // Creates the list for `outputFolder` (ending in "/"), registers it in the job's registry of
