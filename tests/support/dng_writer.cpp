@@ -448,6 +448,8 @@ std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<
   }
   for (std::size_t k = 0; k < previewIndices.size(); ++k) {
     addPreview(b, ifds[previewIndices[k]], 8, 4, static_cast<uint32_t>(k + 1));
+    addOrReplace(b.o, ifds[previewIndices[k]], spec.previewTags);
+    drop(ifds[previewIndices[k]], spec.dropPreviewTags);
   }
   if (exifIndex != SIZE_MAX) {
     Ifd& exifOwner = spec.exifInRawIfd ? raw : ifd0;

@@ -47,10 +47,12 @@ struct FixtureSpec {
   std::vector<ExtraTag> ifd0Tags;    // same for IFD0 when rawInSubIfd
   std::vector<uint16_t> dropRawIfdTags;  // tags to leave out of the raw IFD
   std::vector<uint16_t> dropIfd0Tags;
-  std::vector<ExtraTag> exifTags;  // added to (or replacing entries of) the Exif IFD
-  std::vector<ExtraTag> gpsTags;   // same for the GPS IFD
-  bool gpsInRawIfd = false;        // GPS pointer in the raw IFD instead of IFD0
-  bool exifInRawIfd = false;       // Exif pointer in the raw IFD instead of IFD0
+  std::vector<ExtraTag> exifTags;     // added to (or replacing entries of) the Exif IFD
+  std::vector<ExtraTag> gpsTags;      // same for the GPS IFD
+  std::vector<ExtraTag> previewTags;  // same for every preview SubIFD
+  std::vector<uint16_t> dropPreviewTags;
+  bool gpsInRawIfd = false;   // GPS pointer in the raw IFD instead of IFD0
+  bool exifInRawIfd = false;  // Exif pointer in the raw IFD instead of IFD0
   uint16_t blackLevel = 0;
   std::string make = "Tamzel Test";
   std::string model = "Fixture Camera";
