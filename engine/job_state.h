@@ -121,10 +121,23 @@ struct JobState : JobSettings {
   bool hasSummary() const;
   void clearSummary();
 
+  // A failure that ended the job by itself (a buffer that could not be allocated, a thread that
+  // could not be started): a one-line text for the front end, empty when there was none. The
+  // first failure recorded is kept. Set on an engine thread, read by the front end.
+  void setFatalError(std::string text);
+  std::string fatalError() const;
+  bool hasFatalError() const;
+  void clearFatalError();
+
  private:
   mutable std::mutex summaryLock_;
   std::string summary_;
+  std::string fatalError_;
 };
+
+// Records `message` as the job's fatal error and sets Abort (clearing Pause), so every engine
+// thread leaves at its next checkpoint.
+void failJob(JobState& state, const char* message);
 
 // The process-wide pointer through which engine code reaches the job's state; set by the job
 // thread as its first action.
@@ -143,6 +156,8 @@ void resetJobState(JobState& state, const JobSettings& settings, bool verifyOnly
 // Asked by an engine thread: posts a prompt for `path` with the current errno and blocks until
 // the user answers. Counts ErrorPrompts.
 PromptAnswer askUser(const char* path, PromptKind kind);
+// The same with an explicit error number (e.g. ENAMETOOLONG for a path that does not fit).
+PromptAnswer askUser(const char* path, PromptKind kind, int errorCode);
 
 // Called by the front end's UI thread while a job runs: answers every queued prompt. `show` is
 // called for each prompt unless Abort is already set (then the answer is Abort without asking).

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -26,7 +27,9 @@ void* allocPageAligned(std::size_t bytes) {
   return p;
 }
 
-void freePageAligned(void* p) { std::free(p); }
+void freePageAligned(void* p) {
+  std::free(p);
+}
 
 void noCacheOpen(int fd) {
   if (fd < 0) return;
@@ -38,13 +41,15 @@ void noCacheOpen(int fd) {
 #endif
 }
 
-void noCacheDone(int fd) {
-  if (fd < 0) return;
+bool noCacheDone(int fd) {
+  if (fd < 0) return true;
 #if !defined(__APPLE__) && defined(POSIX_FADV_DONTNEED)
-  // Pages still dirty are not dropped by the hint, so get them to storage first.
-  fdatasync(fd);
+  // Pages still dirty are not dropped by the hint, so get them to storage first. Files that
+  // cannot be synced at all (devices, some pseudo file systems) are not a write failure.
+  if (fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) return false;
   posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
 #endif
+  return true;
 }
 
 bool cpuHasSse42() {
