@@ -393,7 +393,8 @@ TEST(DngStructure, LoopingSubIfdsEndTheWalk) {
     FixtureLayout layout;
     std::vector<uint8_t> bytes = fixture(spec, &layout);
     testing::TiffFile tiff(bytes);
-    const testing::TiffEntry* e = tiff.ifd(layout.rawIfdOffset).find(330);
+    const testing::TiffIfd rawIfd = tiff.ifd(layout.rawIfdOffset);
+    const testing::TiffEntry* e = rawIfd.find(330);
     ASSERT_NE(e, nullptr);
     testing::patch32(bytes, e->at + 8, toParent ? layout.ifd0Offset : layout.rawIfdOffset, false);
     EXPECT_EQ(readBytes(bytes).verdict, DngVerdict::BadIfdTree);
