@@ -24,36 +24,54 @@ inline uint32_t categoryOf(int32_t d) {
   return 31u - static_cast<uint32_t>(__builtin_clz(magnitude * 2u + 1u));
 }
 
+// The same from |d| without a bit scan, in a form the compiler turns into vector code: a
+// magnitude m > 0 converted to float has the exponent field bitLength(m) + 126; 0 has 0.
+inline uint32_t categoryOfMagnitude(uint32_t magnitude) {
+  const float f = static_cast<float>(static_cast<int32_t>(magnitude));
+  uint32_t fields;
+  std::memcpy(&fields, &f, sizeof fields);
+  const int32_t e = static_cast<int32_t>(fields >> 23) - 126;
+  return static_cast<uint32_t>(e & ~(e >> 31));
+}
+
 // Differences are (x - prediction) modulo 2^16, read as a signed 16-bit number; a negative one
 // is stored less one so its low SSSS bits are the additional bits to write.
 inline void codeEntry(uint32_t x, int32_t prediction, uint16_t* differences, uint8_t* categories,
-                      uint32_t index, uint32_t* histogram) {
+                      uint32_t index) {
   const int32_t d =
       static_cast<int16_t>(static_cast<uint16_t>(static_cast<int32_t>(x) - prediction));
-  const uint32_t category = categoryOf(d);
   differences[index] = static_cast<uint16_t>(d + (d >> 31));
-  categories[index] = static_cast<uint8_t>(category);
-  ++histogram[category];
+  categories[index] = static_cast<uint8_t>(categoryOf(d));
 }
 
-// One row of entries i >= 1 of a row below the first, with the predictor as a functor over
-// (Ra, Rb, Rc). Two histograms are kept alternately so that runs of one category do not
-// serialise on a single counter.
+// Entries first..columns-1 of one row, with the predictor as a functor over (Ra, Rb, Rc). No
+// branch and no histogram here, so the loop vectorises; counting follows per row.
 template <typename Predict>
-inline void analyseRow(const uint16_t* current, const uint16_t* above, uint32_t columns,
-                       uint16_t* differences, uint8_t* categories, uint32_t (*histograms)[kSymbols],
-                       Predict predict) {
-  uint32_t i = 1;
-  for (; i + 1 < columns; i += 2) {
-    const int32_t p0 = predict(current[i - 1], above[i], above[i - 1]);
-    const int32_t p1 = predict(current[i], above[i + 1], above[i]);
-    codeEntry(current[i], p0, differences, categories, i, histograms[0]);
-    codeEntry(current[i + 1], p1, differences, categories, i + 1, histograms[1]);
+inline void predictRow(const uint16_t* __restrict current, const uint16_t* __restrict above,
+                       uint32_t first, uint32_t columns, uint16_t* __restrict differences,
+                       uint8_t* __restrict categories, Predict predict) {
+  for (uint32_t i = first; i < columns; ++i) {
+    const int32_t prediction = predict(current[i - 1], above[i], above[i - 1]);
+    const int32_t d =
+        static_cast<int16_t>(static_cast<uint16_t>(static_cast<int32_t>(current[i]) - prediction));
+    const int32_t sign = d >> 31;
+    differences[i] = static_cast<uint16_t>(d + sign);
+    categories[i] =
+        static_cast<uint8_t>(categoryOfMagnitude(static_cast<uint32_t>((d ^ sign) - sign)));
   }
-  for (; i < columns; ++i) {
-    const int32_t p = predict(current[i - 1], above[i], above[i - 1]);
-    codeEntry(current[i], p, differences, categories, i, histograms[0]);
+}
+
+// Counts one row's categories (still in the first-level cache) into four histograms, so
+// runs of one category do not serialise on a single counter.
+inline void countRow(const uint8_t* categories, uint32_t n, uint32_t (*histograms)[kSymbols]) {
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++histograms[0][categories[i]];
+    ++histograms[1][categories[i + 1]];
+    ++histograms[2][categories[i + 2]];
+    ++histograms[3][categories[i + 3]];
   }
+  for (; i < n; ++i) ++histograms[0][categories[i]];
 }
 
 // Huffman code lengths by T.81 Annex K.2 (Figure K.1) from an 18-entry histogram whose entry
@@ -125,7 +143,8 @@ ComponentCoder makeCoder(const HuffmanTable& table) {
 }
 
 // The entropy coder's bit buffer: `bits` pending bits, left-aligned in `acc`. It is emptied of
-// whole bytes after every symbol, so it never holds more than 7 + 31 bits.
+// whole bytes after every symbol (or pair of symbols), so it never holds more than 7 + 31 bits
+// (or 7 + 56 when both components' longest symbols fit in 56 bits).
 struct BitBuffer {
   uint64_t acc = 0;
   uint32_t bits = 0;
@@ -160,7 +179,7 @@ inline uint8_t* emitFast(BitBuffer& buffer, uint8_t* p) {
       rest <<= 8;
     }
   }
-  // bytes <= 4, so the shift stays below 64.
+  // bits <= 63, so bytes <= 7 and the shift stays below 64.
   buffer.acc = acc << (8u * bytes);
   buffer.bits -= 8u * bytes;
   return p;
@@ -195,14 +214,13 @@ inline void putSample(BitBuffer& buffer, const ComponentCoder& coder, uint8_t ca
 ComponentAnalysis analyseComponent(const uint16_t* plane, uint32_t columns, uint32_t rows,
                                    int predictor, uint32_t initialPrediction, uint16_t* differences,
                                    uint8_t* categories) {
-  uint32_t histograms[2][kSymbols] = {};
+  uint32_t histograms[4][kSymbols] = {};
   if (columns != 0 && rows != 0) {
     // Row 0: the first entry against the initial prediction, the others against Ra.
-    codeEntry(plane[0], static_cast<int32_t>(initialPrediction), differences, categories, 0,
-              histograms[0]);
-    for (uint32_t i = 1; i < columns; ++i) {
-      codeEntry(plane[i], plane[i - 1], differences, categories, i, histograms[i & 1]);
-    }
+    codeEntry(plane[0], static_cast<int32_t>(initialPrediction), differences, categories, 0);
+    predictRow(plane, plane, 1, columns, differences, categories,
+               [](int32_t a, int32_t, int32_t) { return a; });
+    countRow(categories, columns, histograms);
     for (uint32_t y = 1; y < rows; ++y) {
       const std::size_t row = std::size_t{y} * columns;
       const uint16_t* current = plane + row;
@@ -210,26 +228,29 @@ ComponentAnalysis analyseComponent(const uint16_t* plane, uint32_t columns, uint
       uint16_t* rowDifferences = differences + row;
       uint8_t* rowCategories = categories + row;
       // Column 0 against Rb.
-      codeEntry(current[0], above[0], rowDifferences, rowCategories, 0, histograms[1]);
+      codeEntry(current[0], above[0], rowDifferences, rowCategories, 0);
       switch (predictor) {
         case 4:
-          analyseRow(current, above, columns, rowDifferences, rowCategories, histograms,
+          predictRow(current, above, 1, columns, rowDifferences, rowCategories,
                      [](int32_t a, int32_t b, int32_t c) { return a + b - c; });
           break;
         case 5:
-          analyseRow(current, above, columns, rowDifferences, rowCategories, histograms,
+          predictRow(current, above, 1, columns, rowDifferences, rowCategories,
                      [](int32_t a, int32_t b, int32_t c) { return a + ((b - c) >> 1); });
           break;
         default:
-          analyseRow(current, above, columns, rowDifferences, rowCategories, histograms,
+          predictRow(current, above, 1, columns, rowDifferences, rowCategories,
                      [](int32_t a, int32_t, int32_t) { return a; });
           break;
       }
+      countRow(rowCategories, columns, histograms);
     }
   }
 
   uint32_t histogram[kSymbols];
-  for (int s = 0; s < kSymbols; ++s) histogram[s] = histograms[0][s] + histograms[1][s];
+  for (int s = 0; s < kSymbols; ++s) {
+    histogram[s] = histograms[0][s] + histograms[1][s] + histograms[2][s] + histograms[3][s];
+  }
   histogram[kReserved] = 1;
 
   ComponentAnalysis analysis;
@@ -382,10 +403,19 @@ std::size_t encodeTile(EncoderScratch& scratch, uint32_t bitsPerSample, const Ti
   const uint16_t* const d1 = scratch.differences[1][chosen];
   const uint8_t* const c0 = scratch.categories[0][chosen];
   const uint8_t* const c1 = scratch.categories[1][chosen];
+  // With at most 7 bits left over, a pair of symbols fits the 64-bit buffer when their
+  // longest codes plus additional bits come to 56 or fewer; then one emptying serves both.
+  const bool pairsFit = coders[0].maxBits + coders[1].maxBits <= 56;
   BitBuffer buffer;
   for (uint32_t y = 0; y < rows; ++y) {
     const std::size_t row = std::size_t{y} * columns;
-    if (static_cast<std::size_t>(end - p) >= worstRow) {
+    if (pairsFit && static_cast<std::size_t>(end - p) >= worstRow) {
+      for (uint32_t i = 0; i < columns; ++i) {
+        putSample(buffer, coders[0], c0[row + i], d0[row + i]);
+        putSample(buffer, coders[1], c1[row + i], d1[row + i]);
+        p = emitFast(buffer, p);
+      }
+    } else if (static_cast<std::size_t>(end - p) >= worstRow) {
       for (uint32_t i = 0; i < columns; ++i) {
         putSample(buffer, coders[0], c0[row + i], d0[row + i]);
         p = emitFast(buffer, p);
