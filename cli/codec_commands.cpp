@@ -86,6 +86,43 @@ int runRecompress(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+namespace {
+
+void printIfds(const DngStructure& structure, const RawImageInfo& info, bool rawKnown) {
+  const uint32_t count = structure.ifdCount < kMaxIfds ? structure.ifdCount : kMaxIfds;
+  std::printf("IFDs: %" PRIu32 "\n", count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const IfdInfo& ifd = structure.ifds[i];
+    std::string role;
+    if (ifd.topLevel) role += ", top level";
+    if (ifd.mainImage) role += ", main image";
+    if (rawKnown && i == info.rawIfd) role += ", raw image";
+    std::printf(
+        "  IFD %" PRIu32 " at offset %" PRIu32 ": NewSubfileType %" PRIu32 ", %u entries%s\n", i,
+        ifd.offset, ifd.newSubfileType, static_cast<unsigned>(ifd.entryCount), role.c_str());
+  }
+}
+
+void printRawImage(const RawImageInfo& info) {
+  std::printf("Raw image: IFD %" PRIu32 " (%s)\n", info.rawIfd,
+              info.rawIsIfd0 ? "IFD0, CinemaDNG arrangement" : "a SubIFD behind IFD0");
+  std::printf("  width %" PRIu32 ", height %" PRIu32 ", %u bits per sample\n", info.width,
+              info.height, static_cast<unsigned>(info.bitsPerSample));
+  std::printf("  compression %u, photometric interpretation %u, samples per pixel %u\n",
+              static_cast<unsigned>(info.compression), static_cast<unsigned>(info.photometric),
+              static_cast<unsigned>(info.samplesPerPixel));
+  std::printf("  first strip at offset %" PRIu32 ", %" PRIu32 " strip bytes\n",
+              info.firstStripOffset, info.stripBytes);
+}
+
+std::string verdictText(DngVerdict verdict, const RawImageInfo& info) {
+  return verdict == DngVerdict::Recompressible
+             ? "recompressible"
+             : "not recompressible: " + describeVerdict(verdict, info);
+}
+
+}  // namespace
+
 int runInspect(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
@@ -111,56 +148,34 @@ int runInspect(const std::vector<std::string>& args) {
     std::printf("Byte order: none (no TIFF byte-order mark)\n");
   }
 
+  // Value-initialised, so that whatever the reader leaves unset reads as zero.
   DngStructure structure{};
   RawImageInfo info{};
   const DngVerdict verdict = readDngStructure(bytes.data(), bytes.size(), structure, info);
-  const bool accepted = verdict == DngVerdict::Recompressible;
 
-  // What the reader records of a file it rejects is whatever it had found when it stopped, so
-  // it is shown only for accepted files.
-  if (accepted) {
-    const uint32_t count = structure.ifdCount < kMaxIfds ? structure.ifdCount : kMaxIfds;
-    std::printf("IFDs: %" PRIu32 "\n", count);
-    for (uint32_t i = 0; i < count; ++i) {
-      const IfdInfo& ifd = structure.ifds[i];
-      std::string role;
-      if (ifd.topLevel) role += ", top level";
-      if (ifd.mainImage) role += ", main image";
-      if (i == info.rawIfd) role += ", raw image";
-      std::printf(
-          "  IFD %" PRIu32 " at offset %" PRIu32 ": NewSubfileType %" PRIu32 ", %u entries%s\n", i,
-          ifd.offset, ifd.newSubfileType, static_cast<unsigned>(ifd.entryCount), role.c_str());
+  if (verdict != DngVerdict::Recompressible) {
+    // A rejected file shows what the reader had found when it stopped, which may be only part
+    // of the tree and of the raw image's description.
+    if (structure.ifdCount > 0) {
+      std::printf("Found before the reader stopped (unchecked, may be incomplete):\n");
+      printIfds(structure, info, false);
+      if (info.width != 0 || info.height != 0 || info.compression != 0) printRawImage(info);
     }
-    std::printf("Raw image: IFD %" PRIu32 " (%s)\n", info.rawIfd,
-                info.rawIsIfd0 ? "IFD0, CinemaDNG arrangement" : "a SubIFD behind IFD0");
-    std::printf("  width %" PRIu32 ", height %" PRIu32 ", %u bits per sample\n", info.width,
-                info.height, static_cast<unsigned>(info.bitsPerSample));
-    std::printf("  compression %u, photometric interpretation %u, samples per pixel %u\n",
-                static_cast<unsigned>(info.compression), static_cast<unsigned>(info.photometric),
-                static_cast<unsigned>(info.samplesPerPixel));
-    std::printf("  first strip at offset %" PRIu32 ", %" PRIu32 " strip bytes\n",
-                info.firstStripOffset, info.stripBytes);
+    std::printf("Verdict: %s\n", verdictText(verdict, info).c_str());
+    return kExitOk;
+  }
 
-    const TileLayout normal = computeTileLayout(info.width, info.height, false);
-    const TileLayout premiere = computeTileLayout(info.width, info.height, true);
-    const DngVerdict normalVerdict = checkTileLayout(info, normal);
-    const DngVerdict premiereVerdict = checkTileLayout(info, premiere);
-    std::printf("Tile grid: %s\n", gridText(normal).c_str());
-    std::printf("Tile grid with --premiere: %s\n", gridText(premiere).c_str());
-    if (normalVerdict == DngVerdict::Recompressible) {
-      std::printf("Verdict: recompressible\n");
-    } else {
-      std::printf("Verdict: not recompressible: %s\n",
-                  describeVerdict(normalVerdict, info).c_str());
-    }
-    if (premiereVerdict != normalVerdict) {
-      std::printf("Verdict with --premiere: %s\n",
-                  premiereVerdict == DngVerdict::Recompressible
-                      ? "recompressible"
-                      : ("not recompressible: " + describeVerdict(premiereVerdict, info)).c_str());
-    }
-  } else {
-    std::printf("Verdict: not recompressible: %s\n", describeVerdict(verdict, info).c_str());
+  printIfds(structure, info, true);
+  printRawImage(info);
+  const TileLayout normal = computeTileLayout(info.width, info.height, false);
+  const TileLayout premiere = computeTileLayout(info.width, info.height, true);
+  const DngVerdict normalVerdict = checkTileLayout(info, normal);
+  const DngVerdict premiereVerdict = checkTileLayout(info, premiere);
+  std::printf("Tile grid: %s\n", gridText(normal).c_str());
+  std::printf("Tile grid with --premiere: %s\n", gridText(premiere).c_str());
+  std::printf("Verdict: %s\n", verdictText(normalVerdict, info).c_str());
+  if (premiereVerdict != normalVerdict) {
+    std::printf("Verdict with --premiere: %s\n", verdictText(premiereVerdict, info).c_str());
   }
   return kExitOk;
 }

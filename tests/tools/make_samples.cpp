@@ -1,6 +1,7 @@
 // Writes the bundled demo frames under samples/: a short CinemaDNG sequence and one DNG with a
 // preview, all made by the fixture writer, so they can be remade at any time
-// (scripts/make-samples).
+// (scripts/make-samples). With --fuzz-seeds it writes the small seed files of the
+// recompression fuzzer instead.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -42,11 +43,42 @@ bool writeFrame(const std::string& path, const FixtureSpec& spec, uint32_t seed)
   return true;
 }
 
+// Small valid DNGs of every bit depth in both arrangements for fuzz/seeds/recompress_fuzzer.
+int writeFuzzSeeds(const std::string& folder) {
+  if (!makeFolder(folder)) return 1;
+  for (uint16_t bits : {8, 12, 14, 16}) {
+    FixtureSpec cinema;
+    cinema.width = 64;
+    cinema.height = 24;
+    cinema.bitsPerSample = bits;
+    if (!writeFrame(folder + "/cinema_" + std::to_string(bits) + "bit_ii.dng", cinema, bits)) {
+      return 1;
+    }
+    FixtureSpec sub;
+    sub.width = 488;  // two tile columns of 244
+    sub.height = 8;
+    sub.bitsPerSample = bits;
+    sub.bigEndian = true;
+    sub.rawInSubIfd = true;
+    sub.rowsPerStrip = 3;
+    sub.stripByteCountsShort = true;
+    sub.withGps = true;
+    sub.withInterop = true;
+    if (!writeFrame(folder + "/subifd_" + std::to_string(bits) + "bit_mm.dng", sub, bits)) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--fuzz-seeds") return writeFuzzSeeds(argv[2]);
   if (argc != 2) {
-    std::fprintf(stderr, "usage: tamzel_make_samples OUTPUT_FOLDER\n");
+    std::fprintf(stderr,
+                 "usage: tamzel_make_samples OUTPUT_FOLDER\n"
+                 "       tamzel_make_samples --fuzz-seeds OUTPUT_FOLDER\n");
     return 64;
   }
   const std::string root = argv[1];
