@@ -15,6 +15,7 @@ class GTestModalHook;
 
 #include <atomic>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,11 @@ class GTestModalHook : public wxTestingModalHook {
   }
 };
 
+// Colours print as "RGB(r, g, b)" in failure messages.
+inline void PrintTo(const wxColour& colour, std::ostream* out) {
+  *out << (colour.IsOk() ? colour.GetAsString(wxC2S_CSS_SYNTAX).ToStdString() : "no colour");
+}
+
 namespace uitest {
 
 // Button labels come back with mnemonics ("_Retry" on GTK).
@@ -58,6 +64,12 @@ class ExpectMessage : public wxExpectModalBase<wxMessageDialog, ExpectMessage> {
     copy.check_ = std::move(check);
     return copy;
   }
+  // Text and title are left to the With() check (for dialogs whose order is not fixed).
+  ExpectMessage Loose() const {
+    ExpectMessage copy(*this);
+    copy.loose_ = true;
+    return copy;
+  }
 
  protected:
   int OnInvoked(wxMessageDialog* dialog) const override;
@@ -67,6 +79,7 @@ class ExpectMessage : public wxExpectModalBase<wxMessageDialog, ExpectMessage> {
   std::string title_;
   int answer_;
   long style_;
+  bool loose_ = false;
   std::function<void(wxMessageDialog&)> check_;
 };
 
