@@ -12,6 +12,9 @@ namespace tamzel::cli {
 // Defined in codec_commands.cpp.
 int runRecompress(const std::vector<std::string>& args);
 int runInspect(const std::vector<std::string>& args);
+// Defined in job_commands.cpp.
+int runCompress(const std::vector<std::string>& args);
+int runVerify(const std::vector<std::string>& args);
 
 const std::vector<Command>& commands() {
   static const std::vector<Command> table = {
@@ -27,6 +30,36 @@ const std::vector<Command>& commands() {
       {"inspect", "inspect FILE.dng",
        "print a DNG file's IFD tree, raw image, tile grid and whether it is recompressible",
        nullptr, runInspect},
+      {"compress",
+       "compress INPUT OUTPUT [--no-recurse] [--no-copy] [--overwrite] [--premiere] "
+       "[--checksums] [--verify] [--in-place] [--on-error=MODE] [--log FILE] [--quiet]",
+       "recompress a folder tree of DNG frames into a mirrored output folder",
+       "  Mirrors INPUT into the existing folder OUTPUT: DNG frames are recompressed, other\n"
+       "  files copied, exactly as the desktop application's Start Job does.\n"
+       "  --no-recurse    only the files of INPUT itself, no subfolders\n"
+       "  --no-copy       do not copy files that are not DNG images\n"
+       "  --overwrite     replace existing output files (default: skip them)\n"
+       "  --premiere      one tile row, the layout Premiere CC expects\n"
+       "  --checksums     write a checksum list (checksum.tz) into every output folder\n"
+       "  --verify        verify the output against the new lists afterwards (needs --checksums)\n"
+       "  --in-place      confirms that INPUT and OUTPUT are the same folder: the originals are\n"
+       "                  overwritten by the recompressed files (needs --overwrite)\n"
+       "  --on-error=MODE what to do when a file cannot be read or written: ask (the default on\n"
+       "                  a terminal), retry-then-skip, skip, or abort (the default otherwise)\n"
+       "  --log FILE      where the verification's error log goes (default: TamzelError.log in\n"
+       "                  the user data folder)\n"
+       "  --quiet         no progress; the summary only when something went wrong\n"
+       "  Ctrl-C aborts the job cleanly; a second Ctrl-C quits at once.\n"
+       "  Exit codes: 0 all went well, 1 the verification found problems, 2 the job was aborted\n"
+       "  or files were skipped after errors, 64 usage error or refused folders.\n",
+       runCompress},
+      {"verify", "verify FOLDER [--no-recurse] [--on-error=MODE] [--log FILE] [--quiet]",
+       "check a folder tree against the checksum lists in it",
+       "  Checks every file named in every checksum.tz of FOLDER (and its subfolders unless\n"
+       "  --no-recurse) and writes the problems found to the error log.\n"
+       "  Exit codes: 0 no problems, 1 checksum errors, missing files or corrupted lists,\n"
+       "  2 aborted or files skipped after errors, 64 usage error.\n",
+       runVerify},
   };
   return table;
 }
