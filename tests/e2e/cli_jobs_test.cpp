@@ -2,10 +2,16 @@
 // verification pass, check the lists against the files on disk, verify again after a byte was
 // changed, errors answered by --on-error, the refusals and usage errors, the default error log
 // location, and an output frame decoded by dcraw.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -267,6 +273,53 @@ TEST_F(CliJobs, DefaultErrorLogInUserDataFolder) {
   struct stat st;
   EXPECT_EQ(::stat((home + "/.Tamzel/TamzelError.log").c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 0);
+}
+
+// Ctrl-C while the job waits for the user's answer at the terminal: the job is aborted cleanly
+// (the engine threads stop, the job thread ends, the summary says so) and the exit code is 2.
+TEST_F(CliJobs, InterruptAbortsTheJobCleanly) {
+  std::ofstream(out + "/A001") << "in the way";
+  int input[2], errors[2];
+  ASSERT_EQ(::pipe(input), 0);
+  ASSERT_EQ(::pipe(errors), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
+  posix_spawn_file_actions_addopen(&actions, 1, (root.path() + "/stdout.txt").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string cli = cliPath();
+  std::vector<std::string> args = {cli,          "compress", in,      out, "--checksums",
+                                   "--on-error", "ask",      "--log", log};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(input[0]);
+  ::close(errors[1]);
+
+  // Wait (at most 30 s) until the question is on the terminal; stdin stays open, unanswered.
+  std::string err;
+  for (int waited = 0; !contains(err, "[A]bort Job? ") && waited < 300; ++waited) {
+    struct pollfd p = {errors[0], POLLIN, 0};
+    if (::poll(&p, 1, 100) > 0) {
+      char buffer[4096];
+      ssize_t n = ::read(errors[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      err.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ASSERT_TRUE(contains(err, "Error creating folder")) << err;
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::close(input[1]);
+  ::close(errors[0]);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_TRUE(contains(readAll(root.path() + "/stdout.txt"), "\nJob was aborted!\n"));
 }
 
 }  // namespace
