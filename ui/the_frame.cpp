@@ -188,14 +188,26 @@ void TheFrame::BuildControls() {
   topRow->Add(group, 1, wxALL, 5);
   // Alignment flags along a box sizer's own direction have no effect there (and the toolkit
   // asserts on them), so only the flags that act are given.
-  group->Add(inputText, 0, wxTOP, 2);
+  const auto addInstruction = [group](wxStaticText* text) {
+#ifdef __WXGTK__
+    // GTK draws the group box's frame flush with what the sizer puts in it; keep the
+    // instruction texts off the frame line.
+    auto* indented = new wxBoxSizer(wxHORIZONTAL);
+    indented->AddSpacer(6);
+    indented->Add(text, 0, 0, 0);
+    group->Add(indented, 0, wxTOP, 2);
+#else
+    group->Add(text, 0, wxTOP, 2);
+#endif
+  };
+  addInstruction(inputText);
   auto* inputRow = new wxBoxSizer(wxHORIZONTAL);
   group->Add(inputRow, 0, wxEXPAND | wxALL, 8);
   inputRow->Add(InputChooseButton, 0, wxRIGHT, 8);
   inputRow->Add(InputLabel, 1, wxBOTTOM | wxALIGN_BOTTOM, 2);
   inputRow->Add(InputVerifyButton, 0, wxLEFT | wxRIGHT, 5);
   group->Add(line, 0, wxEXPAND | wxALL, 5);
-  group->Add(outputText, 0, wxTOP, 2);
+  addInstruction(outputText);
   auto* outputRow = new wxBoxSizer(wxHORIZONTAL);
   group->Add(outputRow, 0, wxEXPAND | wxALL, 8);
   outputRow->Add(OutputChooseButton, 0, wxRIGHT, 8);

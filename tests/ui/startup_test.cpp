@@ -3,6 +3,7 @@
 #include <wx/panel.h>
 #include <wx/statbox.h>
 #include <wx/statline.h>
+#include <wx/uiaction.h>
 
 #include <filesystem>
 
@@ -271,6 +272,33 @@ TEST_F(StartupTest, LayoutGivesSpareRoomToFoldersAndTextAndKeepsStartInPlace) {
   EXPECT_EQ(frame->InputLabel->GetLabelText().ToStdString(), longPath);
   EXPECT_LE(frame->InputLabel->GetSize().GetWidth(), frame->InputVerifyButton->GetPosition().x);
   EXPECT_LE(frame->GetSize().GetWidth(), 1250) << "a long path does not widen the window";
+}
+
+TEST_F(StartupTest, TextAreaNeverTakesTheKeyboardFocus) {
+  TheFrame* frame = startApp();
+  ASSERT_TRUE(pumpUntil([frame] { return frame->IsShownOnScreen(); }, 5));
+  pumpRounds(5);
+  frame->InputChooseButton->SetFocus();
+  pumpRounds(2);
+  wxWindow* panel = frame->InputChooseButton->GetParent();
+  int focused = 0;
+  for (int i = 0; i < 25; ++i) {
+    panel->NavigateIn(wxNavigationKeyEvent::IsForward);
+    pumpRounds(1);
+    wxWindow* focus = wxWindow::FindFocus();
+    focused += focus != nullptr;
+    EXPECT_NE(focus, frame->ProgressText) << "after " << i + 1 << " tabs";
+  }
+  EXPECT_GT(focused, 0) << "tabbing moved the focus at all";
+
+  // A mouse click into the text.
+  wxUIActionSimulator mouse;
+  const wxRect area = frame->ProgressText->GetScreenRect();
+  mouse.MouseMove(area.GetLeft() + 40, area.GetTop() + 30);
+  pumpRounds(2);
+  mouse.MouseClick();
+  pumpRounds(5);
+  EXPECT_NE(wxWindow::FindFocus(), frame->ProgressText);
 }
 
 }  // namespace

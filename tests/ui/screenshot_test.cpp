@@ -1,0 +1,63 @@
+// Screenshots of the main window for the documentation (docs/main-window*.png). Skipped unless
+// TAMZEL_SCREENSHOT_DIR names the folder to write them to; scripts/gui-screenshots runs it.
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "support/dng_writer.h"
+#include "ui_test_support.h"
+
+namespace uitest {
+namespace {
+
+using ScreenshotTest = UiTest;
+
+// Lets the X server draw the window, then grabs the screen and crops it to the window.
+void shoot(TheFrame* frame, const std::string& file) {
+  for (int i = 0; i < 20; ++i) {
+    pumpRounds(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const wxRect r = frame->GetScreenRect();
+  const std::string command = "import -window root -crop " + std::to_string(r.width) + "x" +
+                              std::to_string(r.height) + "+" + std::to_string(r.x) + "+" +
+                              std::to_string(r.y) + " +repage '" + file + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST_F(ScreenshotTest, MainWindowIdleAndAfterAJob) {
+  const char* dir = std::getenv("TAMZEL_SCREENSHOT_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "TAMZEL_SCREENSHOT_DIR not set";
+
+  const std::string in = scratch_ + "/Footage/Day 03/A001_C004";
+  const std::string out = scratch_ + "/Compressed/Day 03/A001_C004";
+  std::filesystem::create_directories(in);
+  std::filesystem::create_directories(out);
+  tamzel::testing::FixtureSpec spec;
+  spec.width = 640;
+  spec.height = 360;
+  spec.bitsPerSample = 12;
+  const auto samples = tamzel::testing::makeSamples(spec.width, spec.height, spec.bitsPerSample,
+                                                    tamzel::testing::SamplePattern::Realistic);
+  const auto dng = tamzel::testing::writeFixtureDng(spec, samples);
+  for (int i = 1; i <= 24; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/A001_C004_%06d.dng", i);
+    tamzel::testing::writeFile(in + name, dng);
+  }
+  writeSettings("GenerateChecks=1\nVerificationPass=1\n");
+
+  TheFrame* frame = startApp();
+  ASSERT_TRUE(pumpUntil([frame] { return frame->IsShownOnScreen(); }, 5));
+  shoot(frame, std::string(dir) + "/main-window.png");
+
+  setFolder(true, in);
+  setFolder(false, out);
+  frame->InputLabel->GetParent()->Layout();
+  click(frame->StartButton);
+  ASSERT_TRUE(pumpUntil([frame] { return !frame->JobRunning(); }, 60));
+  shoot(frame, std::string(dir) + "/main-window-after-job.png");
+}
+
+}  // namespace
+}  // namespace uitest
