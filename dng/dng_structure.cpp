@@ -15,6 +15,9 @@ using namespace dngtags;
 
 // SubIFDs of SubIFDs exist in the wild; anything deeper than this is a loop or an attack.
 constexpr uint32_t kMaxIfdDepth = 8;
+// Real files point at an Exif, a GPS and an interoperability IFD. Many pointers (all perhaps at
+// one large IFD) would make checking, and copying, them cost entries times pointers.
+constexpr uint32_t kMaxPointerIfds = 32;
 
 struct Entry {
   uint16_t tag = 0;
@@ -129,14 +132,16 @@ bool valueInside(const DngStructure& s, const Entry& e) {
 
 // An IFD reached through an Exif, GPS or interoperability pointer: its entries and their
 // values must lie inside the file. `nested` allows the interoperability pointer (Exif only).
-DngVerdict checkPointerIfd(const DngStructure& s, uint32_t offset, bool nested) {
+DngVerdict checkPointerIfd(const DngStructure& s, uint32_t offset, bool nested, uint32_t& budget) {
+  if (budget == 0) return DngVerdict::BadIfdTree;
+  --budget;
   uint16_t count = 0;
   if (DngVerdict v = readIfdHeader(s, offset, count); v != DngVerdict::Recompressible) return v;
   for (uint32_t i = 0; i < count; ++i) {
     const Entry e = readEntry(s, uint64_t{offset} + 2 + uint64_t{12} * i);
     if (nested && isExifPointerTag(e.tag)) {
       if (!isWellFormedPointer(e.type, e.count)) return DngVerdict::BadIfdTree;
-      DngVerdict v = checkPointerIfd(s, fieldU32(s, e), false);
+      DngVerdict v = checkPointerIfd(s, fieldU32(s, e), false, budget);
       if (v != DngVerdict::Recompressible) return v;
     } else if (!valueInside(s, e)) {
       return DngVerdict::OutOfBounds;
@@ -147,7 +152,7 @@ DngVerdict checkPointerIfd(const DngStructure& s, uint32_t offset, bool nested) 
 
 // The entries of one image IFD that the assembly carries over.
 DngVerdict checkCopiedEntries(const DngStructure& s, const IfdInfo& ifd, bool isRaw,
-                              const uint64_t* rawTags) {
+                              const uint64_t* rawTags, uint32_t& budget) {
   for (uint32_t i = 0; i < ifd.entryCount; ++i) {
     const Entry e = readEntry(s, uint64_t{ifd.offset} + 2 + uint64_t{12} * i);
     if (isRaw) {
@@ -157,7 +162,7 @@ DngVerdict checkCopiedEntries(const DngStructure& s, const IfdInfo& ifd, bool is
     }
     if (isImagePointerTag(e.tag)) {
       if (!isWellFormedPointer(e.type, e.count)) return DngVerdict::BadIfdTree;
-      DngVerdict v = checkPointerIfd(s, fieldU32(s, e), e.tag == kExifIfd);
+      DngVerdict v = checkPointerIfd(s, fieldU32(s, e), e.tag == kExifIfd, budget);
       if (v != DngVerdict::Recompressible) return v;
     } else if (!valueInside(s, e)) {
       return DngVerdict::OutOfBounds;
@@ -306,11 +311,13 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
     const Entry e = readEntry(s, uint64_t{raw.offset} + 2 + uint64_t{12} * i);
     rawTags[e.tag >> 6] |= uint64_t{1} << (e.tag & 63);
   }
-  if (DngVerdict v = checkCopiedEntries(s, raw, true, rawTags); v != DngVerdict::Recompressible) {
+  uint32_t pointerBudget = kMaxPointerIfds;
+  if (DngVerdict v = checkCopiedEntries(s, raw, true, rawTags, pointerBudget);
+      v != DngVerdict::Recompressible) {
     return v;
   }
   if (!info.rawIsIfd0) {
-    DngVerdict v = checkCopiedEntries(s, s.ifds[info.ifd0], false, rawTags);
+    DngVerdict v = checkCopiedEntries(s, s.ifds[info.ifd0], false, rawTags, pointerBudget);
     if (v != DngVerdict::Recompressible) return v;
   }
   return DngVerdict::Recompressible;

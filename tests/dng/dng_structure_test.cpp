@@ -401,6 +401,30 @@ TEST(DngStructure, LoopingSubIfdsEndTheWalk) {
   }
 }
 
+TEST(DngStructure, ManyPointersAtOneIfdAreRefused) {
+  // Exif entries turned into interoperability pointers, all at the same IFD: a few are copied
+  // along, dozens would make the work grow with entries times pointers.
+  for (uint32_t pointers : {2u, 30u, 40u}) {
+    FixtureSpec spec;
+    spec.withInterop = true;
+    for (uint32_t i = 0; i < pointers; ++i) {
+      spec.exifTags.push_back(testing::longTag(static_cast<uint16_t>(60000 + i), {0}));
+    }
+    FixtureLayout layout;
+    std::vector<uint8_t> bytes = fixture(spec, &layout);
+    testing::TiffFile tiff(bytes);
+    const testing::TiffIfd exif = tiff.ifd(layout.exifOffset);
+    for (const testing::TiffEntry& e : exif.entries) {
+      if (e.tag < 60000) continue;
+      testing::patch16(bytes, e.at, 40965, false);
+      testing::patch32(bytes, e.at + 8, layout.interopOffset, false);
+    }
+    EXPECT_EQ(readBytes(bytes).verdict,
+              pointers <= 30 ? DngVerdict::Recompressible : DngVerdict::BadIfdTree)
+        << pointers << " pointers";
+  }
+}
+
 TEST(DngStructure, HeaderMustBeTiff) {
   std::vector<uint8_t> good = fixture(FixtureSpec{});
   struct Case {
