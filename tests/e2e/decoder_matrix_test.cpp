@@ -39,6 +39,11 @@ std::string caseName(const ::testing::TestParamInfo<MatrixCase>& info) {
   return name;
 }
 
+// Keeps gtest (and ctest's test names) from printing the case as raw bytes.
+void PrintTo(const MatrixCase& c, std::ostream* os) {
+  *os << caseName({c, 0});
+}
+
 std::vector<MatrixCase> allCases() {
   std::vector<MatrixCase> cases;
   for (uint16_t bits : {8, 12, 14, 16}) {

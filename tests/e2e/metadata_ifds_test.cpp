@@ -22,6 +22,10 @@ struct IfdCase {
   bool exifInRawIfd;
 };
 
+void PrintTo(const IfdCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 const IfdCase kCases[] = {
     {"CinemaDngLittleEndian", false, false, false, false},
     {"CinemaDngBigEndian", true, false, false, false},

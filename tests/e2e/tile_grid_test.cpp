@@ -26,6 +26,10 @@ struct GridCase {
   bool libRawReads;
 };
 
+void PrintTo(const GridCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 const GridCase kCases[] = {
     // LibRaw 0.20.2 misreads tiled lossless-JPEG DNGs with exactly two tile columns (dcraw
     // reads them), so this case relies on dcraw and the own decoder.
