@@ -478,17 +478,17 @@ void TheFrame::StartThread(const char* source, const char* destination) {
   try {
     JobThread = StartJobThread(source, destination, State);
     if (!JobThread) {
-      failure = State.hasFatalError() ? toWx(State.fatalError()) : wxString("no thread");
+      failure = State.hasFatalError() ? toWx(State.fatalError())
+                                      : wxString("The job thread could not be created.");
     }
   } catch (const std::system_error& error) {
     JobThread.reset();
-    failure = error.what();
+    failure = "The system could not create the job thread (" + wxString(error.what()) + ").";
   }
   if (!failure.empty()) {
     ReturnToIdle();
-    wxMessageBox(
-        "The job could not be started: the system could not create its thread (" + failure + ").",
-        destination ? "Start Job" : "Verify", wxOK | wxICON_ERROR);
+    wxMessageBox("The job could not be started.\n\n" + failure,
+                 destination ? "Start Job" : "Verify", wxOK | wxICON_ERROR);
   }
 }
 

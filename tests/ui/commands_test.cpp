@@ -262,10 +262,11 @@ TEST_F(CommandsTest, AThreadThatCannotBeCreatedLeavesTheWindowIdle) {
   TheFrame* frame = startApp();
   setFolder(true, scratch_ + "/in");
   setFolder(false, scratch_ + "/out");
-  wxTEST_DIALOG(click(frame->StartButton),
-                ExpectMessage("The job could not be started: the system could not create its "
-                              "thread (thread: Resource temporarily unavailable).",
-                              "Start Job", wxOK, wxOK | wxICON_ERROR));
+  wxTEST_DIALOG(
+      click(frame->StartButton),
+      ExpectMessage("The job could not be started.\n\nThe system could not create the job "
+                    "thread (thread: Resource temporarily unavailable).",
+                    "Start Job", wxOK, wxOK | wxICON_ERROR));
   expectIdle(frame);
 }
 

@@ -105,5 +105,29 @@ TEST_F(JobTest, ProcessingWithVerificationRunsToTheEndAndReportsInColour) {
   EXPECT_TRUE(exists(settingsFolder() + "/TamzelError.log"));
 }
 
+TEST_F(JobTest, ConfirmedQuitDuringAPausedJobStopsTheEngineFirst) {
+  TheFrame* frame = startApp();
+  setFolder(true, in_);
+  setFolder(false, out_);
+  TheFrame::StartJobThread = &pausedEngineStarter;
+  click(frame->StartButton);
+  ASSERT_TRUE(frame->JobRunning());
+  pumpRounds(2);
+  const tamzel::JobState& state = frame->Job();
+  EXPECT_FALSE(state.Finished.load()) << "the job waits at its first checkpoint";
+  wxTEST_DIALOG(frame->Close(),
+                ExpectMessage("The processing job is not finished yet.\n\nQuitting will abort "
+                              "processing. Are you sure you want to quit?",
+                              "Confirm quit", wxYES)
+                    .With([&state](wxMessageDialog&) { EXPECT_TRUE(state.Pause.load()); }));
+  // The close handler has joined the job thread: the job saw Abort and ended.
+  EXPECT_TRUE(state.Finished.load());
+  EXPECT_TRUE(state.Abort.load());
+  EXPECT_FALSE(frame->JobRunning());
+  EXPECT_TRUE(pumpUntil([] { return MainFrame == nullptr; }, 10));
+  app().WriteSettingsAndRelease();
+  EXPECT_NE(readText(settingsFile()).find("InputDir=" + in_ + "\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace uitest
