@@ -223,6 +223,7 @@ DecodeStatus decodeScan(const uint8_t* data, std::size_t size, std::size_t& pos,
       } else if (!findMarker(data, size, reader.pos, at)) {
         return DecodeStatus::Truncated;
       }
+      while (at + 2 < size && data[at + 1] == 0xFF) ++at;  // fill bytes before the marker
       if (data[at + 1] != 0xD0 + nextRestart) return DecodeStatus::BadMarker;
       nextRestart = (nextRestart + 1) & 7;
       reader.resetAt(at + 2);

@@ -27,7 +27,7 @@ struct WriterOptions {
   uint32_t pointTransform = 0;
   uint32_t restartRows = 0;    // 0: no restart intervals
   bool separateScans = false;  // one scan per component instead of one interleaved scan
-  bool extraSegments = false;  // APP0, COM and DQT before the frame, fill bytes before SOS
+  bool extraSegments = false;  // APP0, COM, an empty APP11, fill bytes before markers
   bool tablesInOneSegment = false;
 };
 
@@ -165,6 +165,7 @@ std::vector<uint8_t> writeStream(const std::vector<uint16_t>& samples, const Wri
     for (uint32_t y = 0; y < o.height; ++y) {
       if (o.restartRows != 0 && y != 0 && y % o.restartRows == 0) {
         bits.flush();
+        if (o.extraSegments) s.insert(s.end(), {0xFF, 0xFF});  // fill bytes
         s.insert(s.end(), {0xFF, static_cast<uint8_t>(0xD0 + (restarts++ & 7))});
         intervalStart = y;
       }
