@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <set>
 
 #include "engine_job_support.h"
 
@@ -176,6 +177,36 @@ TEST(FullDiskMany, SkippingEveryRefusedFileLetsTheJobFinish) {
     EXPECT_TRUE(p.kind == PromptKind::Write || p.kind == PromptKind::OpenWrite) << p.path;
     EXPECT_EQ(p.errorCode, ENOSPC) << p.path;
   }
+}
+
+// Small files fit the C library's buffer, so the write call succeeds and the disk's refusal only
+// shows when the file is flushed: that must be a Write prompt too, not a success.
+TEST(FullDiskMany, AFailedFlushOfASmallFileIsAWriteError) {
+  std::string out;
+  if (!insidePrivateTmpfs(out)) return;
+  TempTree inputs;
+  for (int i = 0; i < 5; ++i) writeText(inputs.path() + "s" + std::to_string(i) + ".txt", "tiny");
+  for (int i = 0; i < 8; ++i) {  // fill every last block
+    struct statvfs fs;
+    ASSERT_EQ(statvfs(out.c_str(), &fs), 0);
+    uint64_t available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    if (available == 0) break;
+    writeBytes(out + "filler" + std::to_string(i), std::vector<uint8_t>(available, 0xFF));
+  }
+  JobSettings settings = processingSettings();
+  settings.GenerateChecks = 0;
+  JobRecord job{settings};
+  PromptAnswerer ui(job.state);
+  ui.answerAlways(PromptAnswer::Skip);
+  JobRunReport report = runJobAndWait(job.state, inputs.path(), out);
+  expectPoolWhole(report);
+  std::set<std::string> refused;
+  for (const SeenPrompt& p : ui.seen()) {
+    EXPECT_EQ(p.kind, PromptKind::Write) << p.path;
+    EXPECT_EQ(p.errorCode, ENOSPC) << p.path;
+    refused.insert(p.path);
+  }
+  EXPECT_EQ(refused.size(), 5u);
 }
 
 }  // namespace
