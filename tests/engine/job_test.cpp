@@ -337,6 +337,24 @@ TEST(ProcessingJob, AbortDuringTheCountingPassBuildsNoPipeline) {
   EXPECT_FALSE(exists(t.out + "a.dng"));
 }
 
+// The way a front end runs a job: the folder texts may go away as soon as the thread is started.
+TEST(JobThread, StartsWithCopiesOfTheFolderTextsAndEndsWithFinished) {
+  SampleTree t;
+  JobRecord job{processingSettings()};
+  std::string* source = new std::string(t.in);
+  std::string* destination = new std::string(t.out);
+  std::thread thread = startJobThread(source->c_str(), destination->c_str(), job.state);
+  delete source;
+  delete destination;
+  ASSERT_TRUE(thread.joinable());
+  while (!job.state.Finished.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  thread.join();
+  EXPECT_FALSE(job.state.hasFatalError());
+  EXPECT_EQ(job.state.FilesProcessed.load(), 6u);
+  EXPECT_TRUE(exists(t.out + "sub/deeper/d.dng"));
+  EXPECT_GT(job.state.EndTime, 0);
+}
+
 TEST(VerifyOnlyJob, CountsEveryEntryOfListedFoldersButTheList) {
   Trees t;
   writeText(t.in + "checksum.tz", "00000000\tx\n");
