@@ -159,6 +159,23 @@ TEST(CliFiles, UnwritableOutputExitsWith1) {
   EXPECT_EQ(folderEntries(frame.dir.path()), std::vector<std::string>{"frame.dng"});
 }
 
+TEST(CliFiles, AWriteThatFailsHalfwayLeavesTheOldOutputIntact) {
+  Frame frame;
+  const std::string out = frame.dir.file("out.dng");
+  const std::vector<uint8_t> old(100, 7);
+  writeFile(out, old);
+  // The shell limits the size of files the program may write to 8 KiB and ignores SIGXFSZ, so
+  // the write past the limit fails with EFBIG instead of killing the program.
+  ProcessResult r = runProcess({"sh", "-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" \"$@\"",
+                                cliPath(), "recompress", frame.path, out});
+  ASSERT_TRUE(r.started);
+  EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("cannot write " + out + ": File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(readFile(out), old) << "a failed write must not touch the existing output";
+  EXPECT_EQ(folderEntries(frame.dir.path()), (std::vector<std::string>{"frame.dng", "out.dng"}))
+      << "the temporary file must be removed";
+}
+
 TEST(CliFiles, ExistingOutputIsReplacedWholeWithoutLeftovers) {
   Frame frame;
   const std::string out = frame.dir.file("out.dng");
