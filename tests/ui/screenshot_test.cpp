@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "support/dng_writer.h"
+#include "ui/about_dialog.h"
 #include "ui_test_support.h"
 
 namespace uitest {
@@ -13,7 +14,7 @@ namespace {
 using ScreenshotTest = UiTest;
 
 // Lets the X server draw the window, then grabs the screen and crops it to the window.
-void shoot(TheFrame* frame, const std::string& file) {
+void shoot(wxWindow* frame, const std::string& file) {
   for (int i = 0; i < 20; ++i) {
     pumpRounds(1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -57,6 +58,35 @@ TEST_F(ScreenshotTest, MainWindowIdleAndAfterAJob) {
   click(frame->StartButton);
   ASSERT_TRUE(pumpUntil([frame] { return !frame->JobRunning(); }, 60));
   shoot(frame, std::string(dir) + "/main-window-after-job.png");
+}
+
+// Shows the About dialog modeless for the picture and closes it.
+class ShootAbout : public wxExpectModalBase<AboutDialog, ShootAbout> {
+ public:
+  explicit ShootAbout(std::string file) : file_(std::move(file)) {}
+
+ protected:
+  int OnInvoked(AboutDialog* dialog) const override {
+    dialog->Show();
+    shoot(dialog, file_);
+    dialog->Hide();
+    return wxID_CLOSE;
+  }
+
+ private:
+  std::string file_;
+};
+
+TEST_F(ScreenshotTest, AboutDialog) {
+  const char* dir = std::getenv("TAMZEL_SCREENSHOT_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "TAMZEL_SCREENSHOT_DIR not set";
+  TheFrame* frame = startApp();
+  ASSERT_TRUE(pumpUntil([frame] { return frame->IsShownOnScreen(); }, 5));
+  const auto about = [frame] {
+    wxCommandEvent command(wxEVT_MENU, wxID_ABOUT);
+    frame->GetEventHandler()->ProcessEvent(command);
+  };
+  wxTEST_DIALOG(about(), ShootAbout(std::string(dir) + "/about-dialog.png"));
 }
 
 }  // namespace
