@@ -264,6 +264,40 @@ TEST(ProcessingJob, InPlaceReplacesRecompressibleFramesWhole) {
   EXPECT_EQ(job.state.DngCompressed.load(), 2u);
 }
 
+// In place, a frame replaces its original only in one rename; when the rename is refused (an
+// immutable original) the user is asked, Skip leaves the original whole and no temporary
+// behind, Retry after the obstacle is gone replaces it.
+TEST(ProcessingJob, InPlaceRenameFailureIsAWritePromptAndNeverHalfReplaces) {
+  for (PromptAnswer answer : {PromptAnswer::Skip, PromptAnswer::Retry}) {
+    SCOPED_TRACE(answer == PromptAnswer::Skip ? "Skip" : "Retry");
+    Trees t;
+    std::vector<uint8_t> frame = dngFrame(64, 32, testing::SamplePattern::Gradient, 11);
+    const std::string path = t.in + "f.dng";
+    writeBytes(path, frame);
+    const std::string lock = "chattr +i '" + path + "' 2>/dev/null";
+    const std::string unlock = "chattr -i '" + path + "' 2>/dev/null";
+    if (std::system(lock.c_str()) != 0) GTEST_SKIP() << "no immutable files on this file system";
+    JobRecord job{processingSettings()};
+    job.state.InPlace = 1;
+    PromptAnswerer ui(job.state);
+    ui.setScript([&](const ErrorPrompt& p) {
+      EXPECT_EQ(p.kind, PromptKind::Write);
+      EXPECT_EQ(std::string(p.path), path);
+      EXPECT_EQ(p.errorCode, EPERM);
+      if (answer == PromptAnswer::Retry) {
+        EXPECT_EQ(std::system(unlock.c_str()), 0);
+      }
+      return answer;
+    });
+    JobRunReport report = runJobAndWait(job.state, t.in, t.in);
+    std::system(unlock.c_str());
+    expectPoolWhole(report);
+    EXPECT_EQ(ui.seen().size(), 1u);
+    EXPECT_EQ(readBytes(path), answer == PromptAnswer::Skip ? frame : expectedOutput(frame, false));
+    EXPECT_FALSE(exists(path + ".tamzel-partial"));
+  }
+}
+
 TEST(ProcessingJob, PremiereLayoutReachesTheOutput) {
   Trees t;
   // Tall enough that the ordinary grid has more than one tile row.
