@@ -137,6 +137,11 @@ TEST_F(CommandsTest, RefusedStartsAndVerificationsShowTheirMessageAndStartNothin
        "The output folder is a subfolder of the input folder!\n\nCurrently this leads to "
        "infinite program execution. Please select another location to save files.",
        "Warning", kWarning, wxOK},
+      // The file-system root contains every other folder.
+      {"output inside the root", "/", out.c_str(), 0, 6,
+       "The output folder is a subfolder of the input folder!\n\nCurrently this leads to "
+       "infinite program execution. Please select another location to save files.",
+       "Warning", kWarning, wxOK},
       {"verify input not chosen", nullptr, out.c_str(), 0, 4, noVerify, "Verify", wxOK, wxOK},
       {"verify output not chosen", in.c_str(), nullptr, 0, 5, noVerify, "Verify", wxOK, wxOK},
       {"verify folder missing", gone.c_str(), nullptr, 0, 4,
@@ -423,6 +428,24 @@ TEST_F(CommandsTest, ConfirmedQuitStopsAndJoinsTheJobBeforeTheWindowGoes) {
   app().WriteSettingsAndRelease();
   const std::string text = readText(settingsFile());
   EXPECT_NE(text.find("PremiereCCCompat=1\n"), std::string::npos) << text;
+}
+
+TEST_F(CommandsTest, AFailureThatEndedTheJobIsNamedInRedBelowTheSummary) {
+  TheFrame::StartJobThread = &fakeStarter;
+  fakeBody = [](tamzel::JobState& state) {
+    tamzel::failJob(state, "Not enough memory for the file buffers.");
+  };
+  std::filesystem::create_directories(scratch_ + "/in");
+  std::filesystem::create_directories(scratch_ + "/out");
+  TheFrame* frame = startApp();
+  setFolder(true, scratch_ + "/in");
+  setFolder(false, scratch_ + "/out");
+  click(frame->StartButton);
+  ASSERT_TRUE(pumpUntil([frame] { return !frame->JobRunning(); }));
+  const std::string text = frame->ProgressText->GetValue().ToStdString();
+  EXPECT_NE(text.find("\nJob was aborted!\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Not enough memory for the file buffers.\n"), std::string::npos) << text;
+  EXPECT_EQ(colourOf(*frame->ProgressText, "Not enough memory"), wxColour(255, 0, 0));
 }
 
 TEST_F(CommandsTest, CloseWithoutAJobAsksNothingAndWritesTheSettings) {
