@@ -90,24 +90,8 @@ wxColour segmentColour(tamzel::TextColour colour) {
 
 }  // namespace
 
-// clang-format off
-wxBEGIN_EVENT_TABLE(TheFrame, wxFrame)
-  EVT_MENU(wxID_EXIT, TheFrame::OnMenuExit)
-  EVT_MENU(wxID_ABOUT, TheFrame::OnMenuAbout)
-  EVT_BUTTON(ID_INPUT_CHOOSE, TheFrame::OnButton)
-  EVT_BUTTON(ID_OUTPUT_CHOOSE, TheFrame::OnButton)
-  EVT_BUTTON(ID_INPUT_VERIFY, TheFrame::OnButton)
-  EVT_BUTTON(ID_OUTPUT_VERIFY, TheFrame::OnButton)
-  EVT_BUTTON(ID_START, TheFrame::OnButton)
-  EVT_BUTTON(ID_PAUSE, TheFrame::OnButton)
-  EVT_CHECKBOX(ID_GENERATE_CHECKS, TheFrame::OnGenerateChecks)
-  EVT_IDLE(TheFrame::OnIdle)
-  EVT_CLOSE(TheFrame::OnCloseWindow)
-wxEND_EVENT_TABLE()
-    // clang-format on
-
-    TheFrame::TheFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
-                       const wxSize& size, long style, const wxString& name)
+TheFrame::TheFrame(wxWindow* parent, wxWindowID id, const wxString& title, const wxPoint& pos,
+                   const wxSize& size, long style, const wxString& name)
     : wxFrame(parent, id, title, pos, size, style, name) {}
 
 TheFrame::~TheFrame() {
@@ -659,3 +643,21 @@ void TheFrame::EndOfJob() {
   ShowStyledText(summary);
   ReturnToIdle();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Event table (kept last: the macro ends without a semicolon)
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(TheFrame, wxFrame)
+  EVT_MENU(wxID_EXIT, TheFrame::OnMenuExit)
+  EVT_MENU(wxID_ABOUT, TheFrame::OnMenuAbout)
+  EVT_BUTTON(ID_INPUT_CHOOSE, TheFrame::OnButton)
+  EVT_BUTTON(ID_OUTPUT_CHOOSE, TheFrame::OnButton)
+  EVT_BUTTON(ID_INPUT_VERIFY, TheFrame::OnButton)
+  EVT_BUTTON(ID_OUTPUT_VERIFY, TheFrame::OnButton)
+  EVT_BUTTON(ID_START, TheFrame::OnButton)
+  EVT_BUTTON(ID_PAUSE, TheFrame::OnButton)
+  EVT_CHECKBOX(ID_GENERATE_CHECKS, TheFrame::OnGenerateChecks)
+  EVT_IDLE(TheFrame::OnIdle)
+  EVT_CLOSE(TheFrame::OnCloseWindow)
+wxEND_EVENT_TABLE()
