@@ -334,6 +334,7 @@ std::size_t encodeTile(EncoderScratch& scratch, uint32_t bitsPerSample, const Ti
   const uint32_t columns = layout.tileWidth / 2;
   const uint32_t rows = layout.tileLength;
   if (bitsPerSample < 2 || bitsPerSample > 16) return 0;
+  if (layout.tileWidth % 2 != 0) return 0;  // both planes must be equally wide
   if (columns == 0 || rows == 0 || columns > 0xFFFF || rows > 0xFFFF) return 0;
   if (uint64_t{columns} * rows > scratch.capacity) return 0;
   if (position > capacity) return 0;
