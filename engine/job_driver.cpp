@@ -131,10 +131,14 @@ void runJob(const char* sourceArg, const char* destinationArg, JobState& state,
   char source[kPathBufferSize] = {};
   char destination[kPathBufferSize] = {};
   const bool processing = destinationArg != nullptr && !state.VerifyOnly;
-  bool pathsFit = platform::joinPath(source, sizeof source, sourceArg, nullptr);
-  if (processing)
-    pathsFit =
-        pathsFit && platform::joinPath(destination, sizeof destination, destinationArg, nullptr);
+  // Folder paths end in "/"; one is added to a path given without it.
+  auto copyFolder = [](char* out, const char* in) {
+    std::size_t length = std::strlen(in);
+    const bool slash = length != 0 && in[length - 1] == '/';
+    return platform::joinPath(out, kPathBufferSize, in, slash ? nullptr : "/");
+  };
+  bool pathsFit = copyFolder(source, sourceArg);
+  if (processing) pathsFit = pathsFit && copyFolder(destination, destinationArg);
   if (!pathsFit) failJob(state, "The folder path is too long.");
 
   if (!state.Abort.load()) countFolder(state, source);

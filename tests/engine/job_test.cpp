@@ -375,8 +375,9 @@ TEST(ProcessingJob, AbortDuringTheCountingPassBuildsNoPipeline) {
 TEST(JobThread, StartsWithCopiesOfTheFolderTextsAndEndsWithFinished) {
   SampleTree t;
   JobRecord job{processingSettings()};
-  std::string* source = new std::string(t.in);
-  std::string* destination = new std::string(t.out);
+  // Given without the trailing "/" a folder path normally has.
+  std::string* source = new std::string(t.in.substr(0, t.in.size() - 1));
+  std::string* destination = new std::string(t.out.substr(0, t.out.size() - 1));
   std::thread thread = startJobThread(source->c_str(), destination->c_str(), job.state);
   delete source;
   delete destination;
