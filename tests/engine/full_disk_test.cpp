@@ -18,27 +18,29 @@ using namespace enginetest;
 
 constexpr const char* kTmpfsVariable = "TAMZEL_TEST_PRIVATE_TMPFS";
 
+enum class Where : uint8_t { Child, ParentDone, Unavailable };
+
 // In the parent: runs the current test again inside a private tmpfs and expects it to pass.
-// Returns false when this process is the parent (the caller then returns).
-bool insidePrivateTmpfs(std::string& folder) {
+// In the child: gives the tmpfs folder (ending in "/").
+Where privateTmpfs(std::string& folder) {
   if (const char* dir = std::getenv(kTmpfsVariable)) {
     folder = std::string(dir) + "/";
-    return true;
+    return Where::Child;
   }
-  if (geteuid() != 0 || std::system("command -v unshare >/dev/null 2>&1") != 0) {
-    ADD_FAILURE() << "needs root and unshare for a private tmpfs";
-    return false;
-  }
+  TempTree mountPoint;
+  std::string dir = mountPoint.path().substr(0, mountPoint.path().size() - 1);
+  if (geteuid() != 0 ||
+      std::system(("unshare -m sh -c 'mount -t tmpfs -o size=1m none " + dir + "' >/dev/null 2>&1")
+                      .c_str()) != 0)
+    return Where::Unavailable;
   char self[PATH_MAX] = {};
   ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
   if (length <= 0) {
     ADD_FAILURE() << "cannot find the test program";
-    return false;
+    return Where::ParentDone;
   }
-  TempTree mountPoint;
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string filter = std::string(info->test_suite_name()) + "." + info->name();
-  std::string dir = mountPoint.path().substr(0, mountPoint.path().size() - 1);
   std::string command = "unshare -m sh -c 'mount -t tmpfs -o size=4m none " + dir + " && " +
                         kTmpfsVariable + "=" + dir + " exec " + self + " --gtest_filter=" + filter +
                         " >" + dir + ".log 2>&1'";
@@ -47,8 +49,19 @@ bool insidePrivateTmpfs(std::string& folder) {
   std::remove((dir + ".log").c_str());
   EXPECT_EQ(status, 0) << command << "\n" << log;
   if (log.find("[  PASSED  ] 1 test") == std::string::npos) ADD_FAILURE() << log;
-  return false;
+  return Where::ParentDone;
 }
+
+// Runs the rest of the test body only in the child, on a 4 MB tmpfs at `out`.
+#define IN_PRIVATE_TMPFS(out)                                                              \
+  switch (privateTmpfs(out)) {                                                             \
+    case Where::ParentDone:                                                                \
+      return;                                                                              \
+    case Where::Unavailable:                                                               \
+      GTEST_SKIP() << "needs root and a mount namespace (unshare -m) for a private tmpfs"; \
+    case Where::Child:                                                                     \
+      break;                                                                               \
+  }
 
 // Fills the file system of `folder` until `leave` bytes are free.
 void fillUp(const std::string& filler, uint64_t leave) {
@@ -71,7 +84,7 @@ class FullDisk : public ::testing::TestWithParam<FullDiskCase> {};
 
 TEST_P(FullDisk, WritePromptsCarryENOSPCAndEveryAnswerDoesWhatItSays) {
   std::string out;
-  if (!insidePrivateTmpfs(out)) return;
+  IN_PRIVATE_TMPFS(out);
   const FullDiskCase c = GetParam();
   TempTree inputs;
   std::string in = inputs.path();
@@ -156,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Many files, every one of them refused by a full disk, and Skip each time: the job finishes.
 TEST(FullDiskMany, SkippingEveryRefusedFileLetsTheJobFinish) {
   std::string out;
-  if (!insidePrivateTmpfs(out)) return;
+  IN_PRIVATE_TMPFS(out);
   TempTree inputs;
   for (int i = 0; i < 12; ++i) {
     writeBytes(inputs.path() + "f" + std::to_string(i) + ".dng",
@@ -183,7 +196,7 @@ TEST(FullDiskMany, SkippingEveryRefusedFileLetsTheJobFinish) {
 // shows when the file is flushed: that must be a Write prompt too, not a success.
 TEST(FullDiskMany, AFailedFlushOfASmallFileIsAWriteError) {
   std::string out;
-  if (!insidePrivateTmpfs(out)) return;
+  IN_PRIVATE_TMPFS(out);
   TempTree inputs;
   for (int i = 0; i < 5; ++i) writeText(inputs.path() + "s" + std::to_string(i) + ".txt", "tiny");
   for (int i = 0; i < 8; ++i) {  // fill every last block
