@@ -4,6 +4,7 @@
 // window's part: it answers the engine's error prompts, shows progress and prints the same
 // summary texts at the end.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -250,6 +251,13 @@ class Console {
     lastShown_ = now;
     std::string line = progressLine(now);
     if (progressIsLive_) {
+      // One line only: a line wider than the terminal would wrap, and the next refresh could
+      // no longer clear it.
+      struct winsize size;
+      if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 &&
+          line.size() >= size.ws_col) {
+        line.resize(size.ws_col - 1u);
+      }
       std::fprintf(stderr, "\r\033[K%s", line.c_str());
       lineShown_ = true;
     } else {
@@ -319,7 +327,8 @@ class Console {
 
   PromptAnswer askTerminal(const char* skip) {
     for (;;) {
-      std::fprintf(stderr, "[R]etry, [S]kip (%s), [A]bort Job? ", skip);
+      // "[R]etry, [S]kip File, [A]bort Job? " with the dialog's button labels.
+      std::fprintf(stderr, "[R]etry, [S]%s, [A]bort Job? ", skip + 1);
       std::fflush(stderr);
       char reply[64];
       if (std::fgets(reply, sizeof reply, stdin) == nullptr) {

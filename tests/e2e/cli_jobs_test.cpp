@@ -312,6 +312,7 @@ TEST_F(CliJobs, InterruptAbortsTheJobCleanly) {
     }
   }
   ASSERT_TRUE(contains(err, "Error creating folder")) << err;
+  EXPECT_TRUE(contains(err, "\n[R]etry, [S]kip Folder, [A]bort Job? ")) << err;
   ::kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
