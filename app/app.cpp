@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <wx/image.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/stdpaths.h>
 
@@ -84,9 +85,12 @@ void TheApp::WriteSettingsAndRelease() {
     Config->Write("InputDir", AppSettings->InputDir);
     Config->Write("OutputDir", AppSettings->OutputDir);
   }
-  // Deleting the store flushes the file.
-  delete Config;
-  Config = nullptr;
+  {
+    // Deleting the store flushes the file; whether that worked is not reported.
+    wxLogNull quiet;
+    delete Config;
+    Config = nullptr;
+  }
   delete AppSettings;
   AppSettings = nullptr;
 }

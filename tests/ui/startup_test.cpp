@@ -1,4 +1,5 @@
 // Start-up, the settings file and the main window's layout.
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/statbox.h>
@@ -43,6 +44,37 @@ TEST_F(StartupTest, FirstStartWithoutSettingsFileShowsDefaults) {
   EXPECT_EQ(frame->ProgressText->GetValue(), "Tamzel v1.1.1\n\nReady!\n");
   EXPECT_FALSE(frame->PauseButton->IsShown());
   EXPECT_EQ(frame->StartButton->GetLabel(), "Start Job");
+}
+
+// Counts the errors and warnings logged while it is the active log target.
+class CountingLog : public wxLog {
+ public:
+  int problems = 0;
+
+ protected:
+  void DoLogRecord(wxLogLevel level, const wxString& message, const wxLogRecordInfo&) override {
+    if (level <= wxLOG_Warning) {
+      ++problems;
+      ADD_FAILURE() << "logged: " << message.ToStdString();
+    }
+  }
+};
+
+TEST_F(StartupTest, SettingsFolderThatCannotBeCreatedChangesNothingAndIsNotReported) {
+  const std::string homeless = scratch_ + "/no such home";
+  ::setenv("HOME", homeless.c_str(), 1);
+  CountingLog counter;
+  wxLog* previous = wxLog::SetActiveTarget(&counter);
+  TheFrame* frame = startApp();
+  EXPECT_TRUE(frame->RecurseBox->GetValue());
+  EXPECT_EQ(frame->PolicyBox->GetSelection(), 0);
+  EXPECT_EQ(app().ErrorLogPath.ToStdString(), homeless + "/.Tamzel/TamzelError.log");
+  quitApp();
+  wxLog::FlushActive();
+  wxLog::SetActiveTarget(previous);
+  EXPECT_EQ(counter.problems, 0);
+  EXPECT_FALSE(exists(homeless));
+  ::setenv("HOME", home_.c_str(), 1);
 }
 
 TEST_F(StartupTest, NormalQuitWritesAllEightKeysInOrder) {
