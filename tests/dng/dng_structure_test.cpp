@@ -203,6 +203,10 @@ struct Refusal {
   DngVerdict verdict;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* os) {
+  *os << refusal.name;
+}
+
 class DngStructureRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(DngStructureRefusal, GivesTheReason) {
