@@ -201,6 +201,11 @@ TEST(RewriteDng, CinemaDngKeepsItsEntriesAndGainsTiles) {
     EXPECT_EQ(o->count, e.count) << e.tag;
     EXPECT_EQ(o->value, e.value) << e.tag;
   }
+  // A second run over the output passes it through.
+  DngStructure again;
+  RawImageInfo info;
+  EXPECT_EQ(readDngStructure(r.output.data(), r.output.size(), again, info),
+            DngVerdict::AlreadyTiled);
 }
 
 TEST(RewriteDng, SubIfdRawImageTakesIfd0Metadata) {
