@@ -36,6 +36,13 @@ TEST(PipelineSizes, FollowTheHardwareThreadCount) {
   EXPECT_EQ(forced.poolSize, 2 * 7u + 2 * 5u + 2);
 }
 
+TEST(DngName, OnlyTheLastFourCharactersDecide) {
+  for (const char* name : {"IMG.DNG", "a.Dng", "x.dng", ".dng", "A001.dNg"})
+    EXPECT_TRUE(isDngName(name)) << name;
+  for (const char* name : {"dng", "x_dng", "x.dngx", "", "x.dn", "x.dnG.txt", "xdng."})
+    EXPECT_FALSE(isDngName(name)) << name;
+}
+
 TEST(PoolRecord, GrowsToSizePlusOneMebibyteAndNeverShrinks) {
   SPoolMem record;
   ASSERT_TRUE(reserveRecord(&record, 1000));
