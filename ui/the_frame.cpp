@@ -8,6 +8,7 @@
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/statline.h>
+#include <wx/utils.h>
 
 #include <chrono>
 #include <cstring>
@@ -553,15 +554,17 @@ void TheFrame::OnCloseWindow(wxCloseEvent& event) {
 void TheFrame::StopJobForQuit(bool tellUser) {
   State.Abort.exchange(true);
   State.Pause.exchange(false);
+  StoppingJob = true;  // the idle handler leaves the text and the prompts alone from now on
   if (tellUser && ProgressText) {
     ProgressText->AppendText("\n\nStopping the job before quitting, please wait...\n");
     ProgressText->ShowPosition(ProgressText->GetLastPosition());
-    ProgressText->Update();
   }
   const auto abortAll = [](const tamzel::ErrorPrompt&) { return tamzel::PromptAnswer::Abort; };
   while (!State.Finished.load()) {
     // With Abort set every waiting prompt is answered Abort without a dialog.
     tamzel::answerPrompts(State, abortAll);
+    // Let the window draw the notice; user input stays blocked meanwhile.
+    if (tellUser) wxSafeYield(nullptr, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   JobThread->join();
@@ -578,7 +581,8 @@ void TheFrame::phaseEndHook() {
 void TheFrame::OnIdle(wxIdleEvent& event) {
   if (!JobThread) return;
   // A prompt dialog's modal loop sends idle events too; the prompts are being answered already.
-  if (AnsweringPrompts) return;
+  // While the job is stopped for quitting, the close handler does the waiting.
+  if (AnsweringPrompts || StoppingJob) return;
   if (State.Finished.load()) {
     EndOfJob();
     return;

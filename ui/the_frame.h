@@ -110,6 +110,7 @@ class TheFrame : public wxFrame {
   tamzel::PromptQueue* Prompts = nullptr;
   tamzel::IssueLog* Issues = nullptr;
   bool AnsweringPrompts = false;  // a prompt dialog is open (its modal loop sends idle events)
+  bool StoppingJob = false;       // a confirmed quit is waiting for the job thread
 
   wxDECLARE_EVENT_TABLE();
 };

@@ -124,6 +124,10 @@ TEST_F(JobTest, ConfirmedQuitDuringAPausedJobStopsTheEngineFirst) {
   EXPECT_TRUE(state.Finished.load());
   EXPECT_TRUE(state.Abort.load());
   EXPECT_FALSE(frame->JobRunning());
+  // The window (destroyed at the next idle round) told the user while it waited.
+  EXPECT_NE(
+      frame->ProgressText->GetValue().Find("Stopping the job before quitting, please wait..."),
+      wxNOT_FOUND);
   EXPECT_TRUE(pumpUntil([] { return MainFrame == nullptr; }, 10));
   app().WriteSettingsAndRelease();
   EXPECT_NE(readText(settingsFile()).find("InputDir=" + in_ + "\n"), std::string::npos);
