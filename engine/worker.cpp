@@ -52,7 +52,8 @@ Outcome recompressItem(Pipeline& pipeline, RecompressWorkspace& workspace, const
     const std::size_t room = out->capacity > pathBytes ? out->capacity - pathBytes : 0;
     RecompressResult recompressed =
         recompressDng(input, item.size, state.PremiereCCCompat != 0, workspace, out->data, room);
-    if (recompressed.verdict == DngVerdict::Recompressible && recompressed.length <= room) {
+    if (recompressed.verdict == DngVerdict::Recompressible &&
+        recompressed.length + (recompressed.length & 1) + pathBytes <= out->capacity) {
       const std::size_t length = recompressed.length;
       listChecksum(item, out->data, length);  // before the input record (holding the name) goes
       const std::size_t pathAt = length + (length & 1);
