@@ -118,6 +118,27 @@ TEST(ProcessingJob, VerificationPassFindsEveryListedFileIntact) {
   EXPECT_EQ(readText(t.base / "TamzelError.log"), "");
 }
 
+TEST(ProcessingJob, NoVerificationPassWithoutChecksumsOrAfterAnAbort) {
+  for (bool abortFirst : {false, true}) {
+    SampleTree t;
+    JobSettings settings = processingSettings();
+    settings.GenerateChecks = abortFirst ? 1 : 0;
+    JobRecord job{settings, false, t.base / "TamzelError.log"};
+    job.state.VerificationPass = 1;  // set behind the reset's back
+    bool phaseEnded = false;
+    job.state.OnPhaseEnd = [&] { phaseEnded = true; };
+    PromptAnswerer ui(job.state);
+    if (abortFirst) {
+      writeText(t.out + "sub", "in the way");  // the prompt for it is answered Abort
+      ui.answerAlways(PromptAnswer::Abort);
+    }
+    runJobAndWait(job.state, t.in, t.out);
+    EXPECT_FALSE(phaseEnded);
+    EXPECT_FALSE(exists(t.base / "TamzelError.log"));  // a job that does not verify leaves it
+    EXPECT_EQ(job.state.Abort.load(), abortFirst);
+  }
+}
+
 // Which files a job takes up, by the two switches that decide it.
 TEST(ProcessingJob, CopySwitchAndChecksumSwitchDecideWhatIsCountedAndCopied) {
   struct Case {
