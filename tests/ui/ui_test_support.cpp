@@ -143,21 +143,6 @@ std::unique_ptr<std::thread> pausedEngineStarter(const char* source, const char*
   return TheFrame::StartEngineJobThread(source, destination, state);
 }
 
-std::vector<ColouredRun> colouredRuns(wxTextCtrl& control) {
-  std::vector<ColouredRun> runs;
-  const wxString value = control.GetValue();
-  const long last = control.GetLastPosition();
-  for (long pos = 0; pos < last; ++pos) {
-    wxTextAttr attr;
-    control.GetStyle(pos, attr);
-    const wxColour colour = attr.HasTextColour() ? attr.GetTextColour() : wxColour();
-    const std::string ch = wxString(control.GetRange(pos, pos + 1)).ToStdString();
-    if (runs.empty() || runs.back().colour != colour) runs.push_back({std::string(), colour});
-    runs.back().text += ch;
-  }
-  return runs;
-}
-
 wxColour colourOf(wxTextCtrl& control, const std::string& piece) {
   const std::string value = control.GetValue().ToStdString();
   const std::size_t at = value.find(piece);

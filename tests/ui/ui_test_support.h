@@ -134,12 +134,6 @@ std::unique_ptr<std::thread> failingStarter(const char*, const char*, tamzel::Jo
 std::unique_ptr<std::thread> pausedEngineStarter(const char* source, const char* destination,
                                                  tamzel::JobState& state);
 
-// The segments of a rich text control: runs of text with the same text colour.
-struct ColouredRun {
-  std::string text;
-  wxColour colour;
-};
-std::vector<ColouredRun> colouredRuns(wxTextCtrl& control);
 // The colour of the first character of `piece` in the control (invalid colour if not found).
 wxColour colourOf(wxTextCtrl& control, const std::string& piece);
 
