@@ -20,7 +20,9 @@ namespace tamzel {
 struct ByteOrder {
   bool littleEndian = true;
   // Between file order and host order; each is its own inverse.
-  uint16_t convert16(uint16_t v) const { return swap() ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v; }
+  uint16_t convert16(uint16_t v) const {
+    return swap() ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
+  }
   uint32_t convert32(uint32_t v) const { return swap() ? __builtin_bswap32(v) : v; }
 
  private:
@@ -104,17 +106,18 @@ enum class DngVerdict : uint8_t {
   Compressed,  // compression other than 1
   NotCfa,      // photometric other than 32803
   MultipleSamples,
-  BitsCount,      // BitsPerSample count other than 1
+  BitsCount,        // BitsPerSample count other than 1
   UnsupportedBits,  // bit depth other than 8, 12, 14, 16
   EmptyImage,       // zero width/height/bits, or no strip data
   TooFewRows,       // height < 4
   StripsMismatch,   // strip and byte count arrays differ in length
   StripsNotContiguous,
-  StripsTooShort,     // strips hold fewer bytes than the image needs
+  StripsTooShort,      // strips hold fewer bytes than the image needs
   WidthNotSplittable,  // odd width, 14-bit width or tile width not a multiple of 4
   TooLarge,            // a dimension beyond what a JPEG frame header can hold
   OutputTooLarge,      // the recompressed form would not fit the output room
   OutOfMemory,         // the working planes could not be allocated
+  LegacyDifference16,  // 16-bit tile needs a difference of 32768, which DNG 1.0 readers misread
 };
 
 // A short human-readable reason, e.g. "raw image is already compressed" or
@@ -150,6 +153,11 @@ struct EncoderScratch {
   uint16_t* differences[2][3] = {};  // [plane][predictor 1, 4, 5]
   uint8_t* categories[2][3] = {};
   uint64_t allocations = 0;  // how many times the planes were (re)allocated
+  // Readers of DNG files older than version 1.1 expect 16 extra bits after a category-16
+  // difference. For such files encodeTile refuses (returns 0) a tile whose chosen predictor
+  // needs category 16, and notes that it did.
+  bool refuseCategory16 = false;
+  bool refusedCategory16 = false;
 
   EncoderScratch() = default;
   EncoderScratch(const EncoderScratch&) = delete;
@@ -179,8 +187,8 @@ struct ComponentAnalysis {
 };
 
 ComponentAnalysis analyseComponent(const uint16_t* plane, uint32_t columns, uint32_t rows,
-                                   int predictor, uint32_t initialPrediction,
-                                   uint16_t* differences, uint8_t* categories);
+                                   int predictor, uint32_t initialPrediction, uint16_t* differences,
+                                   uint8_t* categories);
 
 struct HuffmanTable {
   uint8_t bits[16] = {};    // codes of each length 1..16
@@ -248,7 +256,9 @@ struct RecompressWorkspace {
 
 // Room the caller provides for the output of a file of `inputSize` bytes.
 constexpr std::size_t kOutputSlack = 1048576;
-inline std::size_t recompressCapacity(std::size_t inputSize) { return inputSize + kOutputSlack; }
+inline std::size_t recompressCapacity(std::size_t inputSize) {
+  return inputSize + kOutputSlack;
+}
 
 struct RecompressResult {
   DngVerdict verdict = DngVerdict::NotTiff;  // Recompressible means `length` bytes were written

@@ -370,6 +370,8 @@ std::string describeVerdict(DngVerdict verdict, const RawImageInfo& info) {
       return "recompressed file would not fit the output buffer";
     case DngVerdict::OutOfMemory:
       return "not enough memory for the tile planes";
+    case DngVerdict::LegacyDifference16:
+      return "16-bit data needs a difference that DNG 1.0 readers decode wrongly";
   }
   return "unknown reason";
 }

@@ -358,6 +358,11 @@ std::size_t encodeTile(EncoderScratch& scratch, uint32_t bitsPerSample, const Ti
       chosen = k;
     }
   }
+  if (scratch.refuseCategory16 &&
+      (analyses[0][chosen].codeLengths[16] != 0 || analyses[1][chosen].codeLengths[16] != 0)) {
+    scratch.refusedCategory16 = true;
+    return 0;
+  }
   const HuffmanTable tables[2] = {buildHuffmanTable(analyses[0][chosen].codeLengths),
                                   buildHuffmanTable(analyses[1][chosen].codeLengths)};
 
