@@ -448,6 +448,41 @@ TEST_F(CommandsTest, AFailureThatEndedTheJobIsNamedInRedBelowTheSummary) {
   EXPECT_EQ(colourOf(*frame->ProgressText, "Not enough memory"), wxColour(255, 0, 0));
 }
 
+TEST_F(CommandsTest, PhaseEndHookReachesTheWindowAndTheVerificationPassIsShown) {
+  TheFrame::StartJobThread = &fakeStarter;
+  release = false;
+  fakeBody = [](tamzel::JobState& state) {
+    state.FilesTotal = 4;
+    state.FoldersProcessed = 1;
+    state.FilesProcessed = 4;
+    state.EnumerationDone = true;
+    state.OnPhaseEnd();  // as the job thread does before its verification pass
+    state.FilesTotal = 4;
+    state.FilesProcessed = 1;
+    state.FilesOk = 1;
+    holdUntilReleased(state);
+  };
+  writeSettings("GenerateChecks=1\nVerificationPass=1\n");
+  std::filesystem::create_directories(scratch_ + "/in");
+  std::filesystem::create_directories(scratch_ + "/out");
+  TheFrame* frame = startApp();
+  setFolder(true, scratch_ + "/in");
+  setFolder(false, scratch_ + "/out");
+  click(frame->StartButton);
+  ASSERT_TRUE(pumpUntil([frame] { return frame->Job().hasSummary(); }, 10));
+  pumpRounds(2);
+  const std::string text = frame->ProgressText->GetValue().ToStdString();
+  EXPECT_EQ(text.rfind("Processing finished in ", 0), 0u) << text;
+  EXPECT_NE(text.find("Files processed: 4\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nNow verifying output...\nTime elapsed: "), std::string::npos) << text;
+  EXPECT_NE(text.find("Files verified: 1 of 4\nProgress: 25%"), std::string::npos) << text;
+  release = true;
+  ASSERT_TRUE(pumpUntil([frame] { return !frame->JobRunning(); }));
+  const std::string summary = frame->ProgressText->GetValue().ToStdString();
+  EXPECT_EQ(summary.rfind("Processing finished in ", 0), 0u) << summary;
+  EXPECT_NE(summary.find("\nChecksum verification finished in "), std::string::npos) << summary;
+}
+
 TEST_F(CommandsTest, CloseWithoutAJobAsksNothingAndWritesTheSettings) {
   TheFrame* frame = startApp();
   frame->RecurseBox->SetValue(false);
