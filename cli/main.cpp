@@ -84,7 +84,9 @@ void printUsage(std::FILE* to) {
                "Exit codes:\n"
                "  0   success (a file recompressed or passed through unchanged)\n"
                "  1   an input or output file could not be read or written\n"
-               "  64  usage error: unknown command or option, missing or extra arguments\n");
+               "  64  usage error: unknown command or option, missing or extra arguments\n"
+               "compress and verify: 1 the verification found problems, 2 the job was aborted\n"
+               "or files were skipped after errors (see 'tamzel-cli compress --help').\n");
 }
 
 }  // namespace
