@@ -111,8 +111,8 @@ struct JobState : JobSettings {
   std::atomic<uint32_t> FilesMissing{0};
   std::atomic<uint32_t> FoldersWithoutLists{0};
   std::atomic<uint32_t> CorruptedLists{0};
-  bool WasPaused = false;
-  std::atomic<int64_t> StartTime{0};  // steady-clock nanoseconds
+  std::atomic<bool> WasPaused{false};  // set on the UI thread, read by the phase-end summary
+  std::atomic<int64_t> StartTime{0};   // steady-clock nanoseconds
 
   // The processing summary is built on the job thread while a front end may look at it, so
   // it is handed over under a lock.
