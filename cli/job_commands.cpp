@@ -3,6 +3,7 @@
 // window: a JobState reset for the job, the job thread, and this (main) thread playing the
 // window's part: it answers the engine's error prompts, shows progress and prints the same
 // summary texts at the end.
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -213,6 +214,39 @@ extern "C" void onInterrupt(int) {
   }
 }
 
+// Reads one line of the user's reply from standard input. Ctrl-C may land on any of the job's
+// threads, so a blocking read would not be interrupted by it: wait in short polls and look at
+// the interrupt count between them. False on end of input or Ctrl-C.
+bool readReplyLine(std::string& line) {
+  static std::string pending;  // bytes read past the last newline
+  for (;;) {
+    const std::size_t newline = pending.find('\n');
+    if (newline != std::string::npos) {
+      line = pending.substr(0, newline);
+      pending.erase(0, newline + 1);
+      return true;
+    }
+    if (InterruptCount > 0) return false;
+    struct pollfd p = {STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 100);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    char buffer[256];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return false;
+    }
+    if (n == 0) {  // end of input: a last line without its newline still counts
+      if (pending.empty()) return false;
+      line.swap(pending);
+      pending.clear();
+      return true;
+    }
+    pending.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
 void installInterruptHandler() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
@@ -330,14 +364,13 @@ class Console {
       // "[R]etry, [S]kip File, [A]bort Job? " with the dialog's button labels.
       std::fprintf(stderr, "[R]etry, [S]%s, [A]bort Job? ", skip + 1);
       std::fflush(stderr);
-      char reply[64];
-      if (std::fgets(reply, sizeof reply, stdin) == nullptr) {
+      std::string reply;
+      if (!readReplyLine(reply)) {
         // End of input or Ctrl-C: give up the job.
         std::fputc('\n', stderr);
-        clearerr(stdin);
         return PromptAnswer::Abort;
       }
-      switch (reply[0]) {
+      switch (reply.empty() ? '\0' : reply[0]) {
         case 'r':
         case 'R':
           return PromptAnswer::Retry;
