@@ -106,7 +106,8 @@ enum class DngVerdict : uint8_t {
   Compressed,  // compression other than 1
   NotCfa,      // photometric other than 32803
   MultipleSamples,
-  BitsCount,        // BitsPerSample count other than 1
+  BitsCount,  // BitsPerSample count other than 1
+  TagCount,   // ImageWidth, ImageLength, Compression, Photometric or SamplesPerPixel count != 1
   UnsupportedBits,  // bit depth other than 8, 12, 14, 16
   EmptyImage,       // zero width/height/bits, or no strip data
   TooFewRows,       // height < 4

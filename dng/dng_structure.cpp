@@ -213,15 +213,18 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
   const IfdInfo& raw = s.ifds[info.rawIfd];
   bool tiled = false;
   bool bitsCountBad = false;
+  bool singleValueBad = false;  // a tag that describes the image holds several values
   Entry offsets, counts;
   bool haveOffsets = false, haveCounts = false;
   for (uint32_t i = 0; i < raw.entryCount; ++i) {
     const Entry e = readEntry(s, uint64_t{raw.offset} + 2 + uint64_t{12} * i);
     switch (e.tag) {
       case kImageWidth:
+        singleValueBad |= e.count != 1;
         info.width = fieldByType(s, e);
         break;
       case kImageLength:
+        singleValueBad |= e.count != 1;
         info.height = fieldByType(s, e);
         break;
       case kBitsPerSample:
@@ -229,9 +232,11 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
         info.bitsPerSample = fieldU16(s, e);
         break;
       case kCompression:
+        singleValueBad |= e.count != 1;
         info.compression = fieldU16(s, e);
         break;
       case kPhotometric:
+        singleValueBad |= e.count != 1;
         info.photometric = fieldU16(s, e);
         break;
       case kStripOffsets:
@@ -239,6 +244,7 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
         haveOffsets = true;
         break;
       case kSamplesPerPixel:
+        singleValueBad |= e.count != 1;
         info.samplesPerPixel = fieldU16(s, e);
         break;
       case kStripByteCounts:
@@ -262,6 +268,7 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
   if (info.photometric != 32803) return DngVerdict::NotCfa;
   if (info.samplesPerPixel > 1) return DngVerdict::MultipleSamples;
   if (bitsCountBad) return DngVerdict::BitsCount;
+  if (singleValueBad) return DngVerdict::TagCount;
   if (info.width == 0 || info.height == 0 || info.bitsPerSample == 0) {
     return DngVerdict::EmptyImage;
   }
@@ -370,6 +377,8 @@ std::string describeVerdict(DngVerdict verdict, const RawImageInfo& info) {
       return "recompressed file would not fit the output buffer";
     case DngVerdict::OutOfMemory:
       return "not enough memory for the tile planes";
+    case DngVerdict::TagCount:
+      return "an image description tag holds more than one value";
     case DngVerdict::LegacyDifference16:
       return "16-bit data needs a difference that DNG 1.0 readers decode wrongly";
   }

@@ -283,6 +283,19 @@ std::vector<Refusal> refusals() {
          s.rawIfdTags = {shortTag(258, {16, 16, 16})};
        },
        DngVerdict::BitsCount},
+      {"ImageWidth with two values",
+       [](FixtureSpec& s) {
+         s.rawIfdTags = {longTag(256, {64, 64})};
+       },
+       DngVerdict::TagCount},
+      {"ImageLength as an array",
+       [](FixtureSpec& s) { s.rawIfdTags = {longTag(257, std::vector<uint64_t>(44, 32))}; },
+       DngVerdict::TagCount},
+      {"Compression with two values",
+       [](FixtureSpec& s) {
+         s.rawIfdTags = {shortTag(259, {1, 1})};
+       },
+       DngVerdict::TagCount},
       {"10 bits", [](FixtureSpec& s) { s.bitsPerSample = 10; }, DngVerdict::UnsupportedBits},
       {"width 0", [](FixtureSpec& s) { s.rawIfdTags = {longTag(256, {0})}; },
        DngVerdict::EmptyImage},
