@@ -23,13 +23,13 @@ constexpr uint16_t kBits = 12;
 
 const std::vector<uint8_t>& frame() {
   static const std::vector<uint8_t> file = [] {
-    tamzel::testing::FixtureSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.bitsPerSample = kBits;
+    tamzel::testing::FixtureOptions options;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.bitsPerSample = kBits;
     const auto samples = tamzel::testing::makeSamples(kWidth, kHeight, kBits,
                                                       tamzel::testing::SamplePattern::Realistic);
-    return tamzel::testing::writeFixtureDng(spec, samples);
+    return tamzel::testing::writeFixtureDng(options, samples);
   }();
   return file;
 }

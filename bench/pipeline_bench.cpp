@@ -49,14 +49,14 @@ struct FrameFolder {
     output = base + "out/";
     mkdir(input.c_str(), 0777);
     mkdir(output.c_str(), 0777);
-    testing::FixtureSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.bitsPerSample = 12;
+    testing::FixtureOptions options;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.bitsPerSample = 12;
     for (int i = 0; i < kFrames; ++i) {
       std::vector<uint16_t> samples =
           testing::makeSamples(kWidth, kHeight, 12, testing::SamplePattern::Realistic, 1 + i);
-      frames.push_back(testing::writeFixtureDng(spec, samples));
+      frames.push_back(testing::writeFixtureDng(options, samples));
       char name[64];
       std::snprintf(name, sizeof name, "A001_C001_%06d.dng", i);
       testing::writeFile(input + name, frames.back());

@@ -15,7 +15,7 @@ namespace tamzel {
 namespace {
 
 using testing::FixtureLayout;
-using testing::FixtureSpec;
+using testing::FixtureOptions;
 using testing::SamplePattern;
 using testing::TiffFile;
 using testing::TiffIfd;
@@ -39,14 +39,14 @@ DngVerdict process(const std::vector<uint8_t>& bytes, RecompressWorkspace& ws) {
   return r.verdict;
 }
 
-std::vector<FixtureSpec> fixtureSpecs() {
-  std::vector<FixtureSpec> specs;
-  FixtureSpec cinema;
+std::vector<FixtureOptions> fixtureSpecs() {
+  std::vector<FixtureOptions> specs;
+  FixtureOptions cinema;
   cinema.withGps = true;
   cinema.withInterop = true;
   cinema.rowsPerStrip = 5;
   specs.push_back(cinema);
-  FixtureSpec sub;
+  FixtureOptions sub;
   sub.bigEndian = true;
   sub.rawInSubIfd = true;
   sub.previewSubIfds = 2;
@@ -57,7 +57,7 @@ std::vector<FixtureSpec> fixtureSpecs() {
   sub.stripByteCountsShort = true;
   sub.rowsPerStrip = 9;
   specs.push_back(sub);
-  FixtureSpec small;
+  FixtureOptions small;
   small.width = 8;
   small.height = 4;
   small.bitsPerSample = 14;
@@ -65,18 +65,19 @@ std::vector<FixtureSpec> fixtureSpecs() {
   return specs;
 }
 
-std::vector<uint8_t> build(const FixtureSpec& spec, FixtureLayout& layout) {
+std::vector<uint8_t> build(const FixtureOptions& options, FixtureLayout& layout) {
   return testing::writeFixtureDng(
-      spec,
-      testing::makeSamples(spec.width, spec.height, spec.bitsPerSample, SamplePattern::Realistic),
+      options,
+      testing::makeSamples(options.width, options.height, options.bitsPerSample,
+                           SamplePattern::Realistic),
       layout);
 }
 
 TEST(DngBounds, EveryTruncationIsRefused) {
   RecompressWorkspace ws;
-  for (const FixtureSpec& spec : fixtureSpecs()) {
+  for (const FixtureOptions& options : fixtureSpecs()) {
     FixtureLayout layout;
-    std::vector<uint8_t> bytes = build(spec, layout);
+    std::vector<uint8_t> bytes = build(options, layout);
     ASSERT_EQ(process(bytes, ws), DngVerdict::Recompressible);
     // The raw strips are the last thing in the file, so losing any byte loses image data.
     const std::size_t step = bytes.size() > 4000 ? 3 : 1;
@@ -210,18 +211,18 @@ TEST(DngBounds, DamagedStructureIsRefused) {
   RecompressWorkspace ws;
   const std::vector<Damage> all = damages();
   std::vector<int> applied(all.size(), 0);
-  for (const FixtureSpec& spec : fixtureSpecs()) {
+  for (const FixtureOptions& options : fixtureSpecs()) {
     FixtureLayout layout;
-    const std::vector<uint8_t> good = build(spec, layout);
+    const std::vector<uint8_t> good = build(options, layout);
     const TiffFile tiff(good);
     for (std::size_t i = 0; i < all.size(); ++i) {
       const Damage& d = all[i];
       std::vector<uint8_t> bytes = good;
-      if (!d.edit(bytes, tiff, layout, spec.bigEndian)) continue;
+      if (!d.edit(bytes, tiff, layout, options.bigEndian)) continue;
       ++applied[i];
       EXPECT_NE(process(bytes, ws), DngVerdict::Recompressible)
-          << d.name << " (" << (spec.bigEndian ? "big" : "little") << "-endian, "
-          << spec.bitsPerSample << " bits)";
+          << d.name << " (" << (options.bigEndian ? "big" : "little") << "-endian, "
+          << options.bitsPerSample << " bits)";
     }
   }
   for (std::size_t i = 0; i < all.size(); ++i) {
@@ -235,9 +236,9 @@ TEST(DngBounds, RandomDamageNeverReadsOutside) {
   RecompressWorkspace ws;
   std::mt19937 rng(20261211);
   uint32_t accepted = 0;
-  for (const FixtureSpec& spec : fixtureSpecs()) {
+  for (const FixtureOptions& options : fixtureSpecs()) {
     FixtureLayout layout;
-    const std::vector<uint8_t> good = build(spec, layout);
+    const std::vector<uint8_t> good = build(options, layout);
     for (int round = 0; round < 700; ++round) {
       std::vector<uint8_t> bytes = good;
       const int changes = 1 + static_cast<int>(rng() % 4);

@@ -15,7 +15,7 @@ namespace tamzel {
 namespace {
 
 using testing::FixtureLayout;
-using testing::FixtureSpec;
+using testing::FixtureOptions;
 using testing::SamplePattern;
 using testing::TiffEntry;
 using testing::TiffFile;
@@ -46,12 +46,13 @@ RecompressResult recompressInto(const std::vector<uint8_t>& input, bool premiere
   return r;
 }
 
-Recompressed recompressFixture(const FixtureSpec& spec,
+Recompressed recompressFixture(const FixtureOptions& options,
                                SamplePattern pattern = SamplePattern::Realistic,
                                bool premiere = false) {
   Recompressed r;
-  r.samples = testing::makeSamples(spec.width, spec.height, spec.bitsPerSample, pattern, 5);
-  r.input = testing::writeFixtureDng(spec, r.samples);
+  r.samples =
+      testing::makeSamples(options.width, options.height, options.bitsPerSample, pattern, 5);
+  r.input = testing::writeFixtureDng(options, r.samples);
   RecompressWorkspace ws;
   r.result = recompressInto(r.input, premiere, ws, recompressCapacity(r.input.size()), r.output,
                             r.guardIntact);
@@ -125,14 +126,14 @@ TEST(RecompressDng, TilesDecodeToTheInputSamples) {
         for (uint32_t rowsPerStrip : {0u, 6u}) {
           SCOPED_TRACE(::testing::Message() << bits << " bits, big " << big << ", sub " << sub
                                             << ", rows/strip " << rowsPerStrip);
-          FixtureSpec spec;
-          spec.width = 64;   // one tile column, so two tile rows
-          spec.height = 37;  // the second tile row has one row below the image
-          spec.bitsPerSample = bits;
-          spec.bigEndian = big;
-          spec.rawInSubIfd = sub;
-          spec.rowsPerStrip = rowsPerStrip;
-          Recompressed r = recompressFixture(spec);
+          FixtureOptions options;
+          options.width = 64;   // one tile column, so two tile rows
+          options.height = 37;  // the second tile row has one row below the image
+          options.bitsPerSample = bits;
+          options.bigEndian = big;
+          options.rawInSubIfd = sub;
+          options.rowsPerStrip = rowsPerStrip;
+          Recompressed r = recompressFixture(options);
           ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
           EXPECT_TRUE(r.guardIntact);
           EXPECT_EQ(r.result.layout.tileCount, 2u);
@@ -160,13 +161,13 @@ TEST(RecompressDng, ManyTilesAndNoiseDecodeToTheInputSamples) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", " << c.bits);
-    FixtureSpec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.bitsPerSample = c.bits;
-    spec.bigEndian = c.big;
-    spec.rowsPerStrip = 16;
-    Recompressed r = recompressFixture(spec, c.pattern, c.premiere);
+    FixtureOptions options;
+    options.width = c.width;
+    options.height = c.height;
+    options.bitsPerSample = c.bits;
+    options.bigEndian = c.big;
+    options.rowsPerStrip = 16;
+    Recompressed r = recompressFixture(options, c.pattern, c.premiere);
     ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
     EXPECT_TRUE(r.guardIntact);
     EXPECT_GT(r.result.layout.tileCount, 1u);
@@ -175,9 +176,9 @@ TEST(RecompressDng, ManyTilesAndNoiseDecodeToTheInputSamples) {
 }
 
 TEST(RewriteDng, CinemaDngKeepsItsEntriesAndGainsTiles) {
-  FixtureSpec spec;
-  spec.rowsPerStrip = 8;
-  Recompressed r = recompressFixture(spec);
+  FixtureOptions options;
+  options.rowsPerStrip = 8;
+  Recompressed r = recompressFixture(options);
   ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
   TiffFile in(r.input), out(r.output);
   TiffIfd before = in.ifd(in.firstIfd());
@@ -209,11 +210,11 @@ TEST(RewriteDng, CinemaDngKeepsItsEntriesAndGainsTiles) {
 }
 
 TEST(RewriteDng, SubIfdRawImageTakesIfd0Metadata) {
-  FixtureSpec spec;
-  spec.rawInSubIfd = true;
-  spec.previewSubIfds = 2;
-  spec.rawIfdTags = {testing::shortTag(274, {6})};  // Orientation in both IFDs
-  Recompressed r = recompressFixture(spec);
+  FixtureOptions options;
+  options.rawInSubIfd = true;
+  options.previewSubIfds = 2;
+  options.rawIfdTags = {testing::shortTag(274, {6})};  // Orientation in both IFDs
+  Recompressed r = recompressFixture(options);
   ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
   TiffFile in(r.input), out(r.output);
   TiffIfd ifd0 = in.ifd(in.firstIfd());
@@ -241,7 +242,7 @@ TEST(RewriteDng, SubIfdRawImageTakesIfd0Metadata) {
   for (uint16_t tag : {50966, 50970, 50971, 330}) EXPECT_EQ(after.find(tag), nullptr) << tag;
   EXPECT_EQ(out.number(after, 274), 6u);  // the raw IFD's value wins
   EXPECT_EQ(out.number(after, 254), 0u);
-  EXPECT_EQ(out.number(after, 256), spec.width);
+  EXPECT_EQ(out.number(after, 256), options.width);
   EXPECT_EQ(out.number(after, 262), 32803u);
   expectTilesDecodeToSamples(r);
 }
@@ -249,10 +250,10 @@ TEST(RewriteDng, SubIfdRawImageTakesIfd0Metadata) {
 TEST(RewriteDng, EntriesAreSortedStablyByTag) {
   // Reversed tag order in the raw IFD, and two entries sharing a tag: Software's tag patched to
   // DateTime's. Both keep their input order.
-  FixtureSpec spec;
-  spec.shuffleTags = true;
-  auto samples = testing::makeSamples(spec.width, spec.height, 16, SamplePattern::Gradient);
-  std::vector<uint8_t> input = testing::writeFixtureDng(spec, samples);
+  FixtureOptions options;
+  options.shuffleTags = true;
+  auto samples = testing::makeSamples(options.width, options.height, 16, SamplePattern::Gradient);
+  std::vector<uint8_t> input = testing::writeFixtureDng(options, samples);
   TiffFile in(input);
   TiffIfd before = in.ifd(in.firstIfd());
   const TiffEntry* software = before.find(305);
@@ -284,12 +285,12 @@ TEST(RewriteDng, EntriesAreSortedStablyByTag) {
 
 TEST(RewriteDng, ShortValuesStayInTheEntryLongerOnesMoveAndArePadded) {
   for (bool big : {false, true}) {
-    FixtureSpec spec;
-    spec.bigEndian = big;
-    spec.withExif = false;
-    spec.rawIfdTags = {testing::asciiTag(50735, "abc"),  // 4 bytes with the NUL
-                       testing::asciiTag(270, "abcd")};  // 5 bytes
-    Recompressed r = recompressFixture(spec);
+    FixtureOptions options;
+    options.bigEndian = big;
+    options.withExif = false;
+    options.rawIfdTags = {testing::asciiTag(50735, "abc"),  // 4 bytes with the NUL
+                          testing::asciiTag(270, "abcd")};  // 5 bytes
+    Recompressed r = recompressFixture(options);
     ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
     TiffFile out(r.output);
     TiffIfd after = out.ifd(8);
@@ -317,10 +318,10 @@ TEST(RewriteDng, ShortValuesStayInTheEntryLongerOnesMoveAndArePadded) {
 }
 
 TEST(RewriteDng, BigEndianInputGivesBigEndianOutput) {
-  FixtureSpec spec;
-  spec.bigEndian = true;
-  spec.rowsPerStrip = 4;
-  Recompressed r = recompressFixture(spec);
+  FixtureOptions options;
+  options.bigEndian = true;
+  options.rowsPerStrip = 4;
+  Recompressed r = recompressFixture(options);
   ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
   const std::vector<uint8_t> header(r.output.begin(), r.output.begin() + 8);
   EXPECT_EQ(header, (std::vector<uint8_t>{'M', 'M', 0, 42, 0, 0, 0, 8}));
@@ -375,16 +376,16 @@ TEST(RewriteDng, ExifGpsAndInteroperabilityIfdsMoveWithTheirValues) {
       for (bool big : {false, true}) {
         SCOPED_TRACE(::testing::Message()
                      << "sub " << sub << ", GPS in raw IFD " << gpsInRaw << ", big " << big);
-        FixtureSpec spec;
-        spec.rawInSubIfd = sub;
-        spec.bigEndian = big;
-        spec.withGps = true;
-        spec.withInterop = true;
-        spec.gpsInRawIfd = gpsInRaw;
-        spec.exifInRawIfd = sub && gpsInRaw;  // an Exif pointer in the raw SubIFD as well
+        FixtureOptions options;
+        options.rawInSubIfd = sub;
+        options.bigEndian = big;
+        options.withGps = true;
+        options.withInterop = true;
+        options.gpsInRawIfd = gpsInRaw;
+        options.exifInRawIfd = sub && gpsInRaw;  // an Exif pointer in the raw SubIFD as well
         FixtureLayout layout;
         auto samples = testing::makeSamples(64, 32, 16, SamplePattern::Realistic);
-        std::vector<uint8_t> input = testing::writeFixtureDng(spec, samples, layout);
+        std::vector<uint8_t> input = testing::writeFixtureDng(options, samples, layout);
         RecompressWorkspace ws;
         std::vector<uint8_t> output;
         bool guard;
@@ -416,14 +417,14 @@ TEST(RewriteDng, ExifGpsAndInteroperabilityIfdsMoveWithTheirValues) {
 // Every byte range the output's structure claims: header, IFD, values, pointer IFDs, tile
 // arrays and tiles. None may overlap, and together they run to the end of the file.
 TEST(RewriteDng, ValuesIfdsAndTilesDoNotOverlapAndFillTheFile) {
-  FixtureSpec spec;
-  spec.rawInSubIfd = true;
-  spec.withGps = true;
-  spec.withInterop = true;
-  spec.width = 976;
-  spec.height = 500;
-  spec.bitsPerSample = 12;
-  Recompressed r = recompressFixture(spec);
+  FixtureOptions options;
+  options.rawInSubIfd = true;
+  options.withGps = true;
+  options.withInterop = true;
+  options.width = 976;
+  options.height = 500;
+  options.bitsPerSample = 12;
+  Recompressed r = recompressFixture(options);
   ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
   TiffFile out(r.output);
   TiffIfd ifd = out.ifd(8);
@@ -467,8 +468,8 @@ TEST(RewriteDng, ValuesIfdsAndTilesDoNotOverlapAndFillTheFile) {
 }
 
 TEST(RewriteDng, SingleTileStandsInItsEntries) {
-  FixtureSpec spec;  // 64 wide: one tile column; Premiere: one tile row
-  Recompressed r = recompressFixture(spec, SamplePattern::Realistic, true);
+  FixtureOptions options;  // 64 wide: one tile column; Premiere: one tile row
+  Recompressed r = recompressFixture(options, SamplePattern::Realistic, true);
   ASSERT_EQ(r.result.verdict, DngVerdict::Recompressible);
   ASSERT_EQ(r.result.layout.tileCount, 1u);
   TiffFile out(r.output);
@@ -488,13 +489,13 @@ TEST(RewriteDng, SingleTileStandsInItsEntries) {
 
 TEST(RewriteDng, NeverWritesPastTheCapacity) {
   // Noise-like 16-bit data codes larger than the raw samples.
-  FixtureSpec spec;
-  spec.width = 480;
-  spec.height = 240;
-  spec.withGps = true;
-  spec.withInterop = true;
-  auto samples = testing::makeSamples(spec.width, spec.height, 16, SamplePattern::Noise, 9);
-  std::vector<uint8_t> input = testing::writeFixtureDng(spec, samples);
+  FixtureOptions options;
+  options.width = 480;
+  options.height = 240;
+  options.withGps = true;
+  options.withInterop = true;
+  auto samples = testing::makeSamples(options.width, options.height, 16, SamplePattern::Noise, 9);
+  std::vector<uint8_t> input = testing::writeFixtureDng(options, samples);
   RecompressWorkspace ws;
   std::vector<uint8_t> output;
   bool guard = false;
@@ -524,13 +525,13 @@ TEST(RewriteDng, NeverWritesPastTheCapacity) {
 
 TEST(RecompressDng, LargeNoiseFrameThatDoesNotFitIsRefused) {
   // 8-bit noise codes at about 9 bits a sample: a 12 MB frame grows by more than 1 MiB.
-  FixtureSpec spec;
-  spec.width = 4000;
-  spec.height = 3000;
-  spec.bitsPerSample = 8;
-  spec.withExif = false;
-  auto samples = testing::makeSamples(spec.width, spec.height, 8, SamplePattern::Noise, 11);
-  std::vector<uint8_t> input = testing::writeFixtureDng(spec, samples);
+  FixtureOptions options;
+  options.width = 4000;
+  options.height = 3000;
+  options.bitsPerSample = 8;
+  options.withExif = false;
+  auto samples = testing::makeSamples(options.width, options.height, 8, SamplePattern::Noise, 11);
+  std::vector<uint8_t> input = testing::writeFixtureDng(options, samples);
   RecompressWorkspace ws;
   std::vector<uint8_t> output;
   bool guard = false;
@@ -551,11 +552,11 @@ TEST(RecompressDng, FramesOfOneSizeComputeTheLayoutAndAllocateOnce) {
   std::vector<uint8_t> output;
   bool guard;
   auto frame = [](uint32_t width, uint32_t height, uint32_t seed) {
-    FixtureSpec spec;
-    spec.width = width;
-    spec.height = height;
+    FixtureOptions options;
+    options.width = width;
+    options.height = height;
     return testing::writeFixtureDng(
-        spec, testing::makeSamples(width, height, 16, SamplePattern::Realistic, seed));
+        options, testing::makeSamples(width, height, 16, SamplePattern::Realistic, seed));
   };
   for (uint32_t i = 0; i < 3; ++i) {
     std::vector<uint8_t> input = frame(64, 32, i);
@@ -585,37 +586,37 @@ TEST(RecompressDng, RefusedFilesWriteNothingAndSayWhy) {
   bool guard;
   struct Case {
     const char* name;
-    FixtureSpec spec;
+    FixtureOptions options;
     DngVerdict verdict;
   };
   std::vector<Case> cases;
   {
-    FixtureSpec s;
+    FixtureOptions s;
     s.width = 63;
     s.bitsPerSample = 8;
     cases.push_back({"odd width", s, DngVerdict::WidthNotSplittable});
   }
   {
-    FixtureSpec s;
+    FixtureOptions s;
     s.width = 1000;
     s.bitsPerSample = 14;
     cases.push_back({"14-bit tiles of 250", s, DngVerdict::WidthNotSplittable});
   }
   {
-    FixtureSpec s;
+    FixtureOptions s;
     s.bitsPerSample = 10;
     cases.push_back({"10 bits", s, DngVerdict::UnsupportedBits});
   }
   for (const Case& c : cases) {
     std::vector<uint8_t> input = testing::writeFixtureDng(
-        c.spec, testing::makeSamples(c.spec.width, c.spec.height, c.spec.bitsPerSample,
-                                     SamplePattern::Gradient));
+        c.options, testing::makeSamples(c.options.width, c.options.height, c.options.bitsPerSample,
+                                        SamplePattern::Gradient));
     RecompressResult r =
         recompressInto(input, false, ws, recompressCapacity(input.size()), output, guard);
     EXPECT_EQ(r.verdict, c.verdict) << c.name;
     EXPECT_EQ(r.length, 0u) << c.name;
-    EXPECT_EQ(r.info.width, c.spec.width) << c.name;  // for the inspect command
-    EXPECT_EQ(r.info.bitsPerSample, c.spec.bitsPerSample) << c.name;
+    EXPECT_EQ(r.info.width, c.options.width) << c.name;  // for the inspect command
+    EXPECT_EQ(r.info.bitsPerSample, c.options.bitsPerSample) << c.name;
   }
   const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
   EXPECT_EQ(recompressInto(text, false, ws, 100, output, guard).verdict, DngVerdict::NotTiff);

@@ -12,7 +12,7 @@ namespace tamzel {
 namespace {
 
 using testing::FixtureLayout;
-using testing::FixtureSpec;
+using testing::FixtureOptions;
 using testing::SamplePattern;
 
 struct Read {
@@ -31,15 +31,15 @@ Read readBytes(const std::vector<uint8_t>& bytes) {
   return r;
 }
 
-std::vector<uint8_t> fixture(const FixtureSpec& spec, FixtureLayout* layout = nullptr) {
+std::vector<uint8_t> fixture(const FixtureOptions& options, FixtureLayout* layout = nullptr) {
   FixtureLayout unused;
-  auto samples =
-      testing::makeSamples(spec.width, spec.height, spec.bitsPerSample, SamplePattern::Gradient);
-  return testing::writeFixtureDng(spec, samples, layout ? *layout : unused);
+  auto samples = testing::makeSamples(options.width, options.height, options.bitsPerSample,
+                                      SamplePattern::Gradient);
+  return testing::writeFixtureDng(options, samples, layout ? *layout : unused);
 }
 
-Read readFixture(const FixtureSpec& spec) {
-  return readBytes(fixture(spec));
+Read readFixture(const FixtureOptions& options) {
+  return readBytes(fixture(options));
 }
 
 TEST(DngStructure, AcceptsEveryDepthOrderArrangementAndStripCount) {
@@ -47,19 +47,19 @@ TEST(DngStructure, AcceptsEveryDepthOrderArrangementAndStripCount) {
     for (bool big : {false, true}) {
       for (bool sub : {false, true}) {
         for (uint32_t rowsPerStrip : {0u, 5u}) {
-          FixtureSpec spec;
-          spec.width = 64;
-          spec.height = 26;
-          spec.bitsPerSample = bits;
-          spec.bigEndian = big;
-          spec.rawInSubIfd = sub;
-          spec.rowsPerStrip = rowsPerStrip;
-          spec.withGps = true;
-          spec.withInterop = true;
+          FixtureOptions options;
+          options.width = 64;
+          options.height = 26;
+          options.bitsPerSample = bits;
+          options.bigEndian = big;
+          options.rawInSubIfd = sub;
+          options.rowsPerStrip = rowsPerStrip;
+          options.withGps = true;
+          options.withInterop = true;
           SCOPED_TRACE(::testing::Message() << bits << " bits, big " << big << ", sub " << sub
                                             << ", rows/strip " << rowsPerStrip);
           FixtureLayout layout;
-          Read r = readBytes(fixture(spec, &layout));
+          Read r = readBytes(fixture(options, &layout));
           ASSERT_EQ(r.verdict, DngVerdict::Recompressible);
           EXPECT_EQ(r.info.width, 64u);
           EXPECT_EQ(r.info.height, 26u);
@@ -84,11 +84,11 @@ TEST(DngStructure, BigEndianSubIfdTreesWalkLikeTheirLittleEndianTwins) {
   for (uint32_t previews : {0u, 2u}) {  // one SubIFD, or three given as an array
     Read walked[2];
     for (bool big : {false, true}) {
-      FixtureSpec spec;
-      spec.rawInSubIfd = true;
-      spec.previewSubIfds = previews;
-      spec.bigEndian = big;
-      walked[big] = readFixture(spec);
+      FixtureOptions options;
+      options.rawInSubIfd = true;
+      options.previewSubIfds = previews;
+      options.bigEndian = big;
+      walked[big] = readFixture(options);
       ASSERT_EQ(walked[big].verdict, DngVerdict::Recompressible);
     }
     const Read& le = walked[0];
@@ -108,28 +108,28 @@ TEST(DngStructure, BigEndianSubIfdTreesWalkLikeTheirLittleEndianTwins) {
 }
 
 TEST(DngStructure, SixteenImageIfdsAreWalkedSeventeenAreNot) {
-  FixtureSpec spec;
-  spec.rawInSubIfd = true;
-  spec.previewSubIfds = 14;  // IFD0 + raw + 14
-  Read r = readFixture(spec);
+  FixtureOptions options;
+  options.rawInSubIfd = true;
+  options.previewSubIfds = 14;  // IFD0 + raw + 14
+  Read r = readFixture(options);
   ASSERT_EQ(r.verdict, DngVerdict::Recompressible);
   EXPECT_EQ(r.structure.ifdCount, 16u);
-  spec.previewSubIfds = 15;
-  EXPECT_EQ(readFixture(spec).verdict, DngVerdict::BadIfdTree);
+  options.previewSubIfds = 15;
+  EXPECT_EQ(readFixture(options).verdict, DngVerdict::BadIfdTree);
 }
 
 TEST(DngStructure, LaterOfTwoMainImagesIsTheRawImage) {
   // IFD0's preview marked as a main image: the raw SubIFD, found later, is still chosen.
-  FixtureSpec spec;
-  spec.rawInSubIfd = true;
-  spec.ifd0Tags = {testing::longTag(254, {0})};
-  Read r = readFixture(spec);
+  FixtureOptions options;
+  options.rawInSubIfd = true;
+  options.ifd0Tags = {testing::longTag(254, {0})};
+  Read r = readFixture(options);
   ASSERT_EQ(r.verdict, DngVerdict::Recompressible);
   EXPECT_EQ(r.info.rawIfd, 1u);
   EXPECT_FALSE(r.info.rawIsIfd0);
 
   // A preview SubIFD marked as a main image comes after the raw image and is chosen: it is RGB.
-  FixtureSpec later;
+  FixtureOptions later;
   later.rawInSubIfd = true;
   later.previewSubIfds = 1;
   later.previewTags = {testing::longTag(254, {0})};
@@ -141,33 +141,33 @@ TEST(DngStructure, LaterOfTwoMainImagesIsTheRawImage) {
 TEST(DngStructure, StripVariantsThatAreAccepted) {
   struct Case {
     const char* name;
-    std::function<void(FixtureSpec&)> edit;
+    std::function<void(FixtureOptions&)> edit;
     uint32_t extraBytes;
   };
   const Case cases[] = {
       {"short byte counts, many strips",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 3;
          s.stripByteCountsShort = true;
        },
        0},
       {"short offsets, two strips in the value field",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 16;
          s.stripOffsetsShort = true;
          s.stripByteCountsShort = true;
        },
        0},
       {"short offsets, many strips",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 4;
          s.stripOffsetsShort = true;
        },
        0},
-      {"one short strip offset", [](FixtureSpec& s) { s.stripOffsetsShort = true; }, 0},
-      {"extra bytes after the image", [](FixtureSpec& s) { s.extraStripBytes = 100; }, 100},
+      {"one short strip offset", [](FixtureOptions& s) { s.stripOffsetsShort = true; }, 0},
+      {"extra bytes after the image", [](FixtureOptions& s) { s.extraStripBytes = 100; }, 100},
       {"extra bytes, many strips",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 7;
          s.extraStripBytes = 3;
        },
@@ -176,11 +176,11 @@ TEST(DngStructure, StripVariantsThatAreAccepted) {
   for (bool big : {false, true}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
-      FixtureSpec spec;
-      spec.bigEndian = big;
-      c.edit(spec);
+      FixtureOptions options;
+      options.bigEndian = big;
+      c.edit(options);
       FixtureLayout layout;
-      Read r = readBytes(fixture(spec, &layout));
+      Read r = readBytes(fixture(options, &layout));
       ASSERT_EQ(r.verdict, DngVerdict::Recompressible);
       EXPECT_EQ(r.info.stripBytes, 64u * 32 * 2 + c.extraBytes);
       EXPECT_EQ(r.info.firstStripOffset, layout.firstStripOffset);
@@ -189,17 +189,17 @@ TEST(DngStructure, StripVariantsThatAreAccepted) {
 }
 
 TEST(DngStructure, HeightFourIsTheSmallestAccepted) {
-  FixtureSpec spec;
-  spec.height = 4;
-  EXPECT_EQ(readFixture(spec).verdict, DngVerdict::Recompressible);
-  spec.height = 3;
-  EXPECT_EQ(readFixture(spec).verdict, DngVerdict::TooFewRows);
+  FixtureOptions options;
+  options.height = 4;
+  EXPECT_EQ(readFixture(options).verdict, DngVerdict::Recompressible);
+  options.height = 3;
+  EXPECT_EQ(readFixture(options).verdict, DngVerdict::TooFewRows);
 }
 
 // Files that are refused, and the reason the reader gives.
 struct Refusal {
   const char* name;
-  std::function<void(FixtureSpec&)> edit;
+  std::function<void(FixtureOptions&)> edit;
   DngVerdict verdict;
 };
 
@@ -211,10 +211,10 @@ class DngStructureRefusal : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(DngStructureRefusal, GivesTheReason) {
   for (bool big : {false, true}) {
-    FixtureSpec spec;
-    spec.bigEndian = big;
-    GetParam().edit(spec);
-    Read r = readFixture(spec);
+    FixtureOptions options;
+    options.bigEndian = big;
+    GetParam().edit(options);
+    Read r = readFixture(options);
     EXPECT_EQ(r.verdict, GetParam().verdict)
         << (big ? "big-endian" : "little-endian") << ": " << describeVerdict(r.verdict, r.info);
   }
@@ -224,155 +224,156 @@ std::vector<Refusal> refusals() {
   using testing::longTag;
   using testing::shortTag;
   return {
-      {"IFD0 without NewSubfileType", [](FixtureSpec& s) { s.dropIfd0Tags = {254}; },
+      {"IFD0 without NewSubfileType", [](FixtureOptions& s) { s.dropIfd0Tags = {254}; },
        DngVerdict::BadIfdTree},
       {"IFD0 preview without NewSubfileType",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawInSubIfd = true;
          s.dropIfd0Tags = {254};
        },
        DngVerdict::BadIfdTree},
       {"raw SubIFD without NewSubfileType",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawInSubIfd = true;
          s.dropRawIfdTags = {254};
        },
        DngVerdict::BadIfdTree},
       {"preview SubIFD without NewSubfileType",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.previewSubIfds = 1;
          s.dropPreviewTags = {254};
        },
        DngVerdict::BadIfdTree},
       {"SubIFD of an unknown kind",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.previewSubIfds = 1;
          s.previewTags = {longTag(254, {0x12345})};
        },
        DngVerdict::UnsupportedSubfile},
       {"transparency mask in IFD0",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawInSubIfd = true;
          s.ifd0Tags = {longTag(254, {4})};
        },
        DngVerdict::UnsupportedSubfile},
       {"transparency mask SubIFD",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.previewSubIfds = 1;
          s.previewTags = {longTag(254, {4})};
        },
        DngVerdict::UnsupportedSubfile},
-      {"no main image", [](FixtureSpec& s) { s.rawIfdTags = {longTag(254, {1})}; },
+      {"no main image", [](FixtureOptions& s) { s.rawIfdTags = {longTag(254, {1})}; },
        DngVerdict::NoMainImage},
-      {"TileWidth", [](FixtureSpec& s) { s.rawIfdTags = {longTag(322, {32})}; },
+      {"TileWidth", [](FixtureOptions& s) { s.rawIfdTags = {longTag(322, {32})}; },
        DngVerdict::AlreadyTiled},
-      {"TileLength", [](FixtureSpec& s) { s.rawIfdTags = {longTag(323, {32})}; },
+      {"TileLength", [](FixtureOptions& s) { s.rawIfdTags = {longTag(323, {32})}; },
        DngVerdict::AlreadyTiled},
-      {"TileOffsets", [](FixtureSpec& s) { s.rawIfdTags = {longTag(324, {8})}; },
+      {"TileOffsets", [](FixtureOptions& s) { s.rawIfdTags = {longTag(324, {8})}; },
        DngVerdict::AlreadyTiled},
-      {"TileByteCounts", [](FixtureSpec& s) { s.rawIfdTags = {longTag(325, {8})}; },
+      {"TileByteCounts", [](FixtureOptions& s) { s.rawIfdTags = {longTag(325, {8})}; },
        DngVerdict::AlreadyTiled},
-      {"Compression 7", [](FixtureSpec& s) { s.rawIfdTags = {shortTag(259, {7})}; },
+      {"Compression 7", [](FixtureOptions& s) { s.rawIfdTags = {shortTag(259, {7})}; },
        DngVerdict::Compressed},
-      {"LinearRaw", [](FixtureSpec& s) { s.rawIfdTags = {shortTag(262, {34892})}; },
+      {"LinearRaw", [](FixtureOptions& s) { s.rawIfdTags = {shortTag(262, {34892})}; },
        DngVerdict::NotCfa},
-      {"three samples per pixel", [](FixtureSpec& s) { s.rawIfdTags = {shortTag(277, {3})}; },
+      {"three samples per pixel", [](FixtureOptions& s) { s.rawIfdTags = {shortTag(277, {3})}; },
        DngVerdict::MultipleSamples},
       {"BitsPerSample count 3",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawIfdTags = {shortTag(258, {16, 16, 16})};
        },
        DngVerdict::BitsCount},
       {"ImageWidth with two values",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawIfdTags = {longTag(256, {64, 64})};
        },
        DngVerdict::TagCount},
       {"ImageLength as an array",
-       [](FixtureSpec& s) { s.rawIfdTags = {longTag(257, std::vector<uint64_t>(44, 32))}; },
+       [](FixtureOptions& s) { s.rawIfdTags = {longTag(257, std::vector<uint64_t>(44, 32))}; },
        DngVerdict::TagCount},
       {"Compression with two values",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawIfdTags = {shortTag(259, {1, 1})};
        },
        DngVerdict::TagCount},
-      {"10 bits", [](FixtureSpec& s) { s.bitsPerSample = 10; }, DngVerdict::UnsupportedBits},
-      {"width 0", [](FixtureSpec& s) { s.rawIfdTags = {longTag(256, {0})}; },
+      {"10 bits", [](FixtureOptions& s) { s.bitsPerSample = 10; }, DngVerdict::UnsupportedBits},
+      {"width 0", [](FixtureOptions& s) { s.rawIfdTags = {longTag(256, {0})}; },
        DngVerdict::EmptyImage},
-      {"height 3", [](FixtureSpec& s) { s.height = 3; }, DngVerdict::TooFewRows},
+      {"height 3", [](FixtureOptions& s) { s.height = 3; }, DngVerdict::TooFewRows},
       {"no strips",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.dropRawIfdTags = {273, 279};
        },
        DngVerdict::EmptyImage},
-      {"strip byte count 0", [](FixtureSpec& s) { s.rawIfdTags = {longTag(279, {0})}; },
+      {"strip byte count 0", [](FixtureOptions& s) { s.rawIfdTags = {longTag(279, {0})}; },
        DngVerdict::EmptyImage},
-      {"strip offset 0", [](FixtureSpec& s) { s.rawIfdTags = {longTag(273, {0})}; },
+      {"strip offset 0", [](FixtureOptions& s) { s.rawIfdTags = {longTag(273, {0})}; },
        DngVerdict::EmptyImage},
       {"more offsets than byte counts",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 8;
          s.rawIfdTags = {longTag(279, {1024, 1024, 2048})};
        },
        DngVerdict::StripsMismatch},
       {"one-byte gap between strips",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 8;
          s.stripGap = 1;
        },
        DngVerdict::StripsNotContiguous},
       {"overlapping strips",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rowsPerStrip = 16;
          s.rawIfdTags = {longTag(279, {2049, 2047})};
        },
        DngVerdict::StripsNotContiguous},
-      {"one byte missing", [](FixtureSpec& s) { s.rawIfdTags = {longTag(279, {4095})}; },
+      {"one byte missing", [](FixtureOptions& s) { s.rawIfdTags = {longTag(279, {4095})}; },
        DngVerdict::StripsTooShort},
       {"strip past the end of the file",
-       [](FixtureSpec& s) { s.rawIfdTags = {longTag(279, {4097})}; }, DngVerdict::OutOfBounds},
+       [](FixtureOptions& s) { s.rawIfdTags = {longTag(279, {4097})}; }, DngVerdict::OutOfBounds},
       {"width times height overflows",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.rawIfdTags = {longTag(256, {0xFFFFFFFF}), longTag(257, {0xFFFFFFFF})};
        },
        DngVerdict::StripsTooShort},
-      {"SubIFD pointing at IFD0", [](FixtureSpec& s) { s.ifd0Tags = {longTag(330, {8})}; },
+      {"SubIFD pointing at IFD0", [](FixtureOptions& s) { s.ifd0Tags = {longTag(330, {8})}; },
        DngVerdict::BadIfdTree},
       {"SubIFD pointing at IFD0, before its NewSubfileType",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.ifd0Tags = {longTag(330, {8})};
          s.shuffleTags = true;
        },
        DngVerdict::BadIfdTree},
       {"Make value outside the file",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          testing::ExtraTag make = testing::asciiTag(271, "Tamzel");
          make.count = 0x7FFFFFFF;
          s.rawIfdTags = {make};
        },
        DngVerdict::OutOfBounds},
       {"Exif pointer outside the file",
-       [](FixtureSpec& s) { s.ifd0Tags = {longTag(34665, {0xFFFFFF00})}; },
+       [](FixtureOptions& s) { s.ifd0Tags = {longTag(34665, {0xFFFFFF00})}; },
        DngVerdict::OutOfBounds},
       {"GPS pointer outside the file",
-       [](FixtureSpec& s) { s.ifd0Tags = {longTag(34853, {1u << 30})}; }, DngVerdict::OutOfBounds},
+       [](FixtureOptions& s) { s.ifd0Tags = {longTag(34853, {1u << 30})}; },
+       DngVerdict::OutOfBounds},
       {"Exif pointer with two values",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.ifd0Tags = {longTag(34665, {8, 8})};
        },
        DngVerdict::BadIfdTree},
       {"interoperability pointer outside the file",
-       [](FixtureSpec& s) { s.exifTags = {longTag(40965, {0xFFFFFFFF})}; },
+       [](FixtureOptions& s) { s.exifTags = {longTag(40965, {0xFFFFFFFF})}; },
        DngVerdict::OutOfBounds},
       {"Exif value outside the file",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          testing::ExtraTag t = testing::asciiTag(42036, "lens");
          t.count = 100000;
          s.exifTags = {t};
        },
        DngVerdict::OutOfBounds},
       {"GPS value outside the file",
-       [](FixtureSpec& s) {
+       [](FixtureOptions& s) {
          s.withGps = true;
          s.gpsTags = {testing::rationalTag(2, {1, 1, 2, 1, 3, 1})};
          s.gpsTags.back().count = 1u << 29;
@@ -392,23 +393,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, DngStructureRefusal, ::testing::ValuesIn(refusal
 
 TEST(DngStructure, ValuesOfDroppedIfd0TagsAreNotChecked) {
   // The preview's strip offsets are not carried over, so pointing them nowhere is harmless.
-  FixtureSpec spec;
-  spec.rawInSubIfd = true;
-  spec.ifd0Tags = {testing::longTag(50966, {1, 2, 3})};
-  spec.ifd0Tags.back().count = 1u << 28;
-  EXPECT_EQ(readFixture(spec).verdict, DngVerdict::Recompressible);
+  FixtureOptions options;
+  options.rawInSubIfd = true;
+  options.ifd0Tags = {testing::longTag(50966, {1, 2, 3})};
+  options.ifd0Tags.back().count = 1u << 28;
+  EXPECT_EQ(readFixture(options).verdict, DngVerdict::Recompressible);
 }
 
 TEST(DngStructure, LoopingSubIfdsEndTheWalk) {
   // A raw SubIFD whose own SubIFDs entry points back at itself or at IFD0, with the SubIFDs
   // entry ahead of NewSubfileType so nothing is recorded before the recursion.
   for (bool toParent : {false, true}) {
-    FixtureSpec spec;
-    spec.rawInSubIfd = true;
-    spec.rawIfdTags = {testing::longTag(330, {0})};
-    spec.shuffleTags = true;
+    FixtureOptions options;
+    options.rawInSubIfd = true;
+    options.rawIfdTags = {testing::longTag(330, {0})};
+    options.shuffleTags = true;
     FixtureLayout layout;
-    std::vector<uint8_t> bytes = fixture(spec, &layout);
+    std::vector<uint8_t> bytes = fixture(options, &layout);
     testing::TiffFile tiff(bytes);
     const testing::TiffIfd rawIfd = tiff.ifd(layout.rawIfdOffset);
     const testing::TiffEntry* e = rawIfd.find(330);
@@ -422,13 +423,13 @@ TEST(DngStructure, ManyPointersAtOneIfdAreRefused) {
   // Exif entries turned into interoperability pointers, all at the same IFD: a few are copied
   // along, dozens would make the work grow with entries times pointers.
   for (uint32_t pointers : {2u, 30u, 40u}) {
-    FixtureSpec spec;
-    spec.withInterop = true;
+    FixtureOptions options;
+    options.withInterop = true;
     for (uint32_t i = 0; i < pointers; ++i) {
-      spec.exifTags.push_back(testing::longTag(static_cast<uint16_t>(60000 + i), {0}));
+      options.exifTags.push_back(testing::longTag(static_cast<uint16_t>(60000 + i), {0}));
     }
     FixtureLayout layout;
-    std::vector<uint8_t> bytes = fixture(spec, &layout);
+    std::vector<uint8_t> bytes = fixture(options, &layout);
     testing::TiffFile tiff(bytes);
     const testing::TiffIfd exif = tiff.ifd(layout.exifOffset);
     for (const testing::TiffEntry& e : exif.entries) {
@@ -443,7 +444,7 @@ TEST(DngStructure, ManyPointersAtOneIfdAreRefused) {
 }
 
 TEST(DngStructure, HeaderMustBeTiff) {
-  std::vector<uint8_t> good = fixture(FixtureSpec{});
+  std::vector<uint8_t> good = fixture(FixtureOptions{});
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;

@@ -8,7 +8,7 @@
 namespace tamzel {
 namespace {
 
-using testing::FixtureSpec;
+using testing::FixtureOptions;
 using testing::SamplePattern;
 
 struct Grid {
@@ -166,8 +166,8 @@ struct Parsed {
   RawImageInfo info;
 };
 
-void parse(Parsed& p, const FixtureSpec& spec, const std::vector<uint16_t>& samples) {
-  p.bytes = testing::writeFixtureDng(spec, samples);
+void parse(Parsed& p, const FixtureOptions& options, const std::vector<uint16_t>& samples) {
+  p.bytes = testing::writeFixtureDng(options, samples);
   ASSERT_EQ(readDngStructure(p.bytes.data(), p.bytes.size(), p.structure, p.info),
             DngVerdict::Recompressible);
 }
@@ -204,16 +204,17 @@ TEST(UnpackTile, EveryDepthAndOrderGivesTheSamplesBack) {
   for (uint16_t bits : {8, 12, 14, 16}) {
     for (bool big : {false, true}) {
       SCOPED_TRACE(::testing::Message() << bits << " bits, big-endian " << big);
-      FixtureSpec spec;
-      spec.width = 488;  // 2 columns of 244 (a multiple of 4)
-      spec.height = 37;  // 2 rows of 19: the last tile row has one zero row
-      spec.bitsPerSample = bits;
-      spec.bigEndian = big;
-      spec.rowsPerStrip = 5;
-      auto samples = testing::makeSamples(spec.width, spec.height, bits, SamplePattern::Noise, 7);
+      FixtureOptions options;
+      options.width = 488;  // 2 columns of 244 (a multiple of 4)
+      options.height = 37;  // 2 rows of 19: the last tile row has one zero row
+      options.bitsPerSample = bits;
+      options.bigEndian = big;
+      options.rowsPerStrip = 5;
+      auto samples =
+          testing::makeSamples(options.width, options.height, bits, SamplePattern::Noise, 7);
       Parsed p;
-      parse(p, spec, samples);
-      TileLayout l = computeTileLayout(spec.width, spec.height, false);
+      parse(p, options, samples);
+      TileLayout l = computeTileLayout(options.width, options.height, false);
       ASSERT_EQ(l.tilesAcross, 2u);
       ASSERT_EQ(l.tilesDown, 1u);
       ASSERT_EQ(checkTileLayout(p.info, l), DngVerdict::Recompressible);
@@ -244,15 +245,15 @@ TEST(UnpackTile, PackedBytesReadTheSameInEitherByteOrder) {
   for (const Case& c : cases) {
     uint16_t firstRow[2][8];
     for (bool big : {false, true}) {
-      FixtureSpec spec;
-      spec.width = 8;
-      spec.height = 4;
-      spec.bitsPerSample = c.bits;
-      spec.bigEndian = big;
-      spec.withExif = false;
+      FixtureOptions options;
+      options.width = 8;
+      options.height = 4;
+      options.bitsPerSample = c.bits;
+      options.bigEndian = big;
+      options.withExif = false;
       testing::FixtureLayout layout;
       std::vector<uint8_t> bytes =
-          testing::writeFixtureDng(spec, std::vector<uint16_t>(32, 0), layout);
+          testing::writeFixtureDng(options, std::vector<uint16_t>(32, 0), layout);
       for (uint32_t g = 0; g * c.group.size() < 8u * c.bits / 8; ++g) {
         std::copy(c.group.begin(), c.group.end(),
                   bytes.begin() + layout.firstStripOffset + g * c.group.size());
@@ -276,13 +277,13 @@ TEST(UnpackTile, PackedBytesReadTheSameInEitherByteOrder) {
 
 TEST(UnpackTile, SixteenBitBigEndianEqualsLittleEndian) {
   auto samples = testing::makeSamples(64, 24, 16, SamplePattern::Noise, 3);
-  FixtureSpec spec;
-  spec.width = 64;
-  spec.height = 24;
+  FixtureOptions options;
+  options.width = 64;
+  options.height = 24;
   Parsed le, be;
-  parse(le, spec, samples);
-  spec.bigEndian = true;
-  parse(be, spec, samples);
+  parse(le, options, samples);
+  options.bigEndian = true;
+  parse(be, options, samples);
   TileLayout l = computeTileLayout(64, 24, false);
   EncoderScratch a, b;
   ASSERT_TRUE(a.reserve(l));

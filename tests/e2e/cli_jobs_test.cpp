@@ -74,14 +74,14 @@ class CliJobs : public ::testing::Test {
     mkdirs(in + "/A001");
     mkdirs(in + "/B002/sub");
     mkdirs(out);
-    spec.width = 720;
-    spec.height = 64;
-    spec.bitsPerSample = 12;
+    frame.width = 720;
+    frame.height = 64;
+    frame.bitsPerSample = 12;
     const char* frames[] = {"A001/A001_0001.dng", "A001/A001_0002.dng", "B002/sub/B002_0001.DNG"};
     uint32_t seed = 3;
     for (const char* f : frames) {
-      samples[f] = makeSamples(spec.width, spec.height, 12, SamplePattern::Realistic, seed++);
-      writeFile(in + "/" + f, writeFixtureDng(spec, samples[f]));
+      samples[f] = makeSamples(frame.width, frame.height, 12, SamplePattern::Realistic, seed++);
+      writeFile(in + "/" + f, writeFixtureDng(frame, samples[f]));
     }
     std::ofstream(in + "/A001/notes.txt") << "slate 1, take 2\n";
   }
@@ -97,7 +97,7 @@ class CliJobs : public ::testing::Test {
 
   TempDir root;
   std::string in, out, log;
-  FixtureSpec spec;
+  FixtureOptions frame;
   std::map<std::string, std::vector<uint16_t>> samples;
 };
 
@@ -172,8 +172,8 @@ TEST_F(CliJobs, RecompressedFrameDecodesToTheInputSamples) {
   RawSamples fromInput = decodeWithDcraw(in + "/" + name);
   ASSERT_TRUE(fromOutput.ok) << fromOutput.error;
   ASSERT_TRUE(fromInput.ok) << fromInput.error;
-  EXPECT_EQ(fromOutput.width, spec.width);
-  EXPECT_EQ(fromOutput.height, spec.height);
+  EXPECT_EQ(fromOutput.width, frame.width);
+  EXPECT_EQ(fromOutput.height, frame.height);
   EXPECT_TRUE(fromOutput.samples == fromInput.samples);
   EXPECT_TRUE(fromOutput.samples == samples[name]);
   EXPECT_NE(::access((out + "/A001/notes.txt").c_str(), F_OK), 0);  // --no-copy

@@ -36,17 +36,17 @@ bool exists(const std::string& path) {
 // A small recompressible frame on disk.
 struct Frame {
   TempDir dir;
-  FixtureSpec spec;
+  FixtureOptions options;
   std::vector<uint16_t> samples;
   std::vector<uint8_t> bytes;
   std::string path;
 
   Frame() {
-    spec.width = 720;  // three tile columns
-    spec.height = 64;
-    spec.bitsPerSample = 12;
-    samples = makeSamples(spec.width, spec.height, 12, SamplePattern::Realistic, 2);
-    bytes = writeFixtureDng(spec, samples);
+    options.width = 720;  // three tile columns
+    options.height = 64;
+    options.bitsPerSample = 12;
+    samples = makeSamples(options.width, options.height, 12, SamplePattern::Realistic, 2);
+    bytes = writeFixtureDng(options, samples);
     path = dir.file("frame.dng");
     writeFile(path, bytes);
   }
@@ -199,8 +199,8 @@ TEST(CliFiles, RecompressingAFileOntoItselfReplacesItOnceThenLeavesItAlone) {
   ASSERT_NE(first.out.find(": recompressed "), std::string::npos) << first.out;
   const std::vector<uint8_t> once = readFile(frame.path);
   EXPECT_EQ(once, recompressBytes(frame.bytes, false).bytes);
-  expectSameRawSamples(frame.path, frame.path, frame.samples, frame.spec.width, frame.spec.height,
-                       {true, true});
+  expectSameRawSamples(frame.path, frame.path, frame.samples, frame.options.width,
+                       frame.options.height, {true, true});
 
   struct stat before {};
   ASSERT_EQ(stat(frame.path.c_str(), &before), 0);
@@ -219,17 +219,17 @@ TEST(CliFiles, RecompressingAFileOntoItselfReplacesItOnceThenLeavesItAlone) {
 // --- inspect ----------------------------------------------------------------------------------
 
 TEST(CliInspect, DescribesTreeRawImageGridsAndVerdict) {
-  FixtureSpec spec;
-  spec.width = 1280;
-  spec.height = 720;
-  spec.bitsPerSample = 12;
-  spec.bigEndian = true;
-  spec.rawInSubIfd = true;
-  spec.previewSubIfds = 1;
+  FixtureOptions options;
+  options.width = 1280;
+  options.height = 720;
+  options.bitsPerSample = 12;
+  options.bigEndian = true;
+  options.rawInSubIfd = true;
+  options.previewSubIfds = 1;
   TempDir dir;
   FixtureLayout layout;
-  const auto samples = makeSamples(spec.width, spec.height, 12, SamplePattern::Gradient);
-  writeFile(dir.file("x.dng"), writeFixtureDng(spec, samples, layout));
+  const auto samples = makeSamples(options.width, options.height, 12, SamplePattern::Gradient);
+  writeFile(dir.file("x.dng"), writeFixtureDng(options, samples, layout));
   ProcessResult r = runCli({"inspect", dir.file("x.dng")});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   const std::string lines[] = {
@@ -255,12 +255,12 @@ TEST(CliInspect, DescribesTreeRawImageGridsAndVerdict) {
 TEST(CliInspect, ExplainsATileGridTheImageDoesNotSuit) {
   // 1000 columns of 14-bit samples: four tile columns of 250, which is not a whole number of
   // four-sample groups.
-  FixtureSpec spec;
-  spec.width = 1000;
-  spec.height = 40;
-  spec.bitsPerSample = 14;
+  FixtureOptions options;
+  options.width = 1000;
+  options.height = 40;
+  options.bitsPerSample = 14;
   TempDir dir;
-  const auto input = writeFixtureDng(spec, makeSamples(1000, 40, 14, SamplePattern::Gradient));
+  const auto input = writeFixtureDng(options, makeSamples(1000, 40, 14, SamplePattern::Gradient));
   writeFile(dir.file("x.dng"), input);
   ProcessResult r = runCli({"inspect", dir.file("x.dng")});
   ASSERT_EQ(r.exitStatus, 0) << r.err;

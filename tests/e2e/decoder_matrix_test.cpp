@@ -62,27 +62,27 @@ class DecoderMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
 TEST_P(DecoderMatrix, RawSamplesAndMetadataSurviveForIndependentDecoders) {
   const MatrixCase& c = GetParam();
-  FixtureSpec spec;
-  spec.bitsPerSample = c.bits;
-  spec.bigEndian = c.bigEndian;
-  spec.rawInSubIfd = c.rawInSubIfd;
+  FixtureOptions options;
+  options.bitsPerSample = c.bits;
+  options.bigEndian = c.bigEndian;
+  options.rawInSubIfd = c.rawInSubIfd;
   // Two grids: 256 x 65 is one tile column of two rows whose last row is one row short;
   // 720 x 96 is three tile columns of 240 in one row. Both are above the 22 rows dcraw and
   // LibRaw need and avoid the two-column grid LibRaw misreads.
-  spec.width = c.rawInSubIfd ? 720 : 256;
-  spec.height = c.rawInSubIfd ? 96 : 65;
+  options.width = c.rawInSubIfd ? 720 : 256;
+  options.height = c.rawInSubIfd ? 96 : 65;
   SamplePattern pattern = SamplePattern::Realistic;
   if (c.strips == Strips::Many) {
-    spec.rowsPerStrip = 7;  // the last strip is shorter than the others
+    options.rowsPerStrip = 7;  // the last strip is shorter than the others
     pattern = SamplePattern::Noise;
   } else if (c.strips == Strips::ManyShortCounts) {
-    spec.rowsPerStrip = 16;
-    spec.stripByteCountsShort = true;
+    options.rowsPerStrip = 16;
+    options.stripByteCountsShort = true;
     pattern = SamplePattern::Gradient;
   }
   const std::vector<uint16_t> samples =
-      makeSamples(spec.width, spec.height, spec.bitsPerSample, pattern, 11 + c.bits);
-  const std::vector<uint8_t> input = writeFixtureDng(spec, samples);
+      makeSamples(options.width, options.height, options.bitsPerSample, pattern, 11 + c.bits);
+  const std::vector<uint8_t> input = writeFixtureDng(options, samples);
 
   TempDir dir;
   const std::string inPath = dir.file("in.dng");
@@ -106,7 +106,7 @@ TEST_P(DecoderMatrix, RawSamplesAndMetadataSurviveForIndependentDecoders) {
       << cli.out;
   ASSERT_EQ(readFile(outPath), lib.bytes) << "tamzel-cli and recompressDng disagree";
 
-  expectSameRawSamples(inPath, outPath, samples, spec.width, spec.height);
+  expectSameRawSamples(inPath, outPath, samples, options.width, options.height);
   expectSameMetadata(inPath, outPath, c.rawInSubIfd ? "SubIFD" : "IFD0");
   expectSingleTiledIfd(outPath, c.bigEndian);
 

@@ -40,19 +40,19 @@ class DngVersionCategory16 : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(DngVersionCategory16, RecompressedOnlyWhenEveryReaderAgrees) {
   const VersionCase& c = GetParam();
-  FixtureSpec spec;
-  spec.width = 64;
-  spec.height = 32;  // dcraw and LibRaw refuse raw images under 22 rows
-  spec.bitsPerSample = c.bits;
+  FixtureOptions options;
+  options.width = 64;
+  options.height = 32;  // dcraw and LibRaw refuse raw images under 22 rows
+  options.bitsPerSample = c.bits;
   ExtraTag version;
   version.tag = 50706;
   version.type = 1;
   version.values = {c.major, c.minor, 0, 0};
-  spec.rawIfdTags.push_back(version);  // the raw image is IFD0 here
+  options.rawIfdTags.push_back(version);  // the raw image is IFD0 here
   const std::vector<uint16_t> samples =
-      c.jumps ? jumpingSamples(spec.width, spec.height)
-              : makeSamples(spec.width, spec.height, c.bits, SamplePattern::Realistic, 7);
-  const std::vector<uint8_t> input = writeFixtureDng(spec, samples);
+      c.jumps ? jumpingSamples(options.width, options.height)
+              : makeSamples(options.width, options.height, c.bits, SamplePattern::Realistic, 7);
+  const std::vector<uint8_t> input = writeFixtureDng(options, samples);
 
   Recompressed lib = recompressBytes(input, false);
   TempDir dir;
@@ -72,17 +72,18 @@ TEST_P(DngVersionCategory16, RecompressedOnlyWhenEveryReaderAgrees) {
       << describeVerdict(lib.result.verdict, lib.result.info);
   EXPECT_EQ(readFile(outPath), lib.bytes);
   // dcraw and LibRaw apply the version rule themselves, so they are the judges here.
-  expectSameRawSamples(inPath, outPath, samples, spec.width, spec.height);
+  expectSameRawSamples(inPath, outPath, samples, options.width, options.height);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Versions, DngVersionCategory16,
-    ::testing::Values(VersionCase{"V10Jumps16", 1, 0, 16, true, false},
-                      VersionCase{"V11Jumps16", 1, 1, 16, true, true},
-                      VersionCase{"V14Jumps16", 1, 4, 16, true, true},
-                      VersionCase{"V10Smooth16", 1, 0, 16, false, true},
-                      VersionCase{"V10Smooth12", 1, 0, 12, false, true}),
-    [](const ::testing::TestParamInfo<VersionCase>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Versions, DngVersionCategory16,
+                         ::testing::Values(VersionCase{"V10Jumps16", 1, 0, 16, true, false},
+                                           VersionCase{"V11Jumps16", 1, 1, 16, true, true},
+                                           VersionCase{"V14Jumps16", 1, 4, 16, true, true},
+                                           VersionCase{"V10Smooth16", 1, 0, 16, false, true},
+                                           VersionCase{"V10Smooth12", 1, 0, 12, false, true}),
+                         [](const ::testing::TestParamInfo<VersionCase>& p) {
+                           return std::string(p.param.name);
+                         });
 
 }  // namespace
 }  // namespace tamzel::testing

@@ -37,28 +37,28 @@ class GpsAndInterop : public ::testing::TestWithParam<IfdCase> {};
 
 TEST_P(GpsAndInterop, ValuesSurviveAndDcrawReadsTheFileCleanly) {
   const IfdCase& c = GetParam();
-  FixtureSpec spec;
-  spec.width = 256;
-  spec.height = 64;
-  spec.bitsPerSample = 12;
-  spec.bigEndian = c.bigEndian;
-  spec.rawInSubIfd = c.rawInSubIfd;
-  spec.withGps = true;
-  spec.withInterop = true;
-  spec.gpsInRawIfd = c.gpsInRawIfd;
-  spec.exifInRawIfd = c.exifInRawIfd;
-  const auto samples = makeSamples(spec.width, spec.height, 12, SamplePattern::Realistic, 9);
+  FixtureOptions options;
+  options.width = 256;
+  options.height = 64;
+  options.bitsPerSample = 12;
+  options.bigEndian = c.bigEndian;
+  options.rawInSubIfd = c.rawInSubIfd;
+  options.withGps = true;
+  options.withInterop = true;
+  options.gpsInRawIfd = c.gpsInRawIfd;
+  options.exifInRawIfd = c.exifInRawIfd;
+  const auto samples = makeSamples(options.width, options.height, 12, SamplePattern::Realistic, 9);
   TempDir dir;
   const std::string inPath = dir.file("gps.dng");
   const std::string outPath = dir.file("gps-out.dng");
-  writeFile(inPath, writeFixtureDng(spec, samples));
+  writeFile(inPath, writeFixtureDng(options, samples));
 
   ProcessResult cli = runCli({"recompress", inPath, outPath});
   ASSERT_EQ(cli.exitStatus, 0) << cli.out << cli.err;
   ASSERT_NE(cli.out.find(": recompressed "), std::string::npos) << cli.out;
 
   // decodeWithDcraw fails on anything dcraw writes to stderr ("Unexpected end of file").
-  expectSameRawSamples(inPath, outPath, samples, spec.width, spec.height);
+  expectSameRawSamples(inPath, outPath, samples, options.width, options.height);
   expectSameMetadata(inPath, outPath, c.rawInSubIfd ? "SubIFD" : "IFD0");
 
   auto tags = readExifTags({inPath, outPath});

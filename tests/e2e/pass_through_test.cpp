@@ -66,23 +66,23 @@ INSTANTIATE_TEST_SUITE_P(OtherWriters, SharedSamples,
 
 struct RejectedCase {
   const char* name;
-  FixtureSpec spec;
+  FixtureOptions options;
 };
 
 std::vector<RejectedCase> rejectedCases() {
   std::vector<RejectedCase> cases;
-  FixtureSpec tenBit;
+  FixtureOptions tenBit;
   tenBit.width = 64;
   tenBit.height = 32;
   tenBit.bitsPerSample = 10;
   cases.push_back({"TenBit", tenBit});
-  FixtureSpec gap;
+  FixtureOptions gap;
   gap.width = 64;
   gap.height = 32;
   gap.rowsPerStrip = 8;
   gap.stripGap = 1;
   cases.push_back({"GapBetweenStrips", gap});
-  FixtureSpec mask;
+  FixtureOptions mask;
   mask.rawInSubIfd = true;
   ExtraTag maskType;
   maskType.tag = 254;
@@ -96,9 +96,9 @@ std::vector<RejectedCase> rejectedCases() {
 TEST(RejectedFixtures, CopiedUnchangedWithTheReason) {
   for (const RejectedCase& c : rejectedCases()) {
     SCOPED_TRACE(c.name);
-    const auto samples =
-        makeSamples(c.spec.width, c.spec.height, c.spec.bitsPerSample, SamplePattern::Gradient);
-    const auto input = writeFixtureDng(c.spec, samples);
+    const auto samples = makeSamples(c.options.width, c.options.height, c.options.bitsPerSample,
+                                     SamplePattern::Gradient);
+    const auto input = writeFixtureDng(c.options, samples);
     Recompressed lib = recompressBytes(input, false);
     EXPECT_NE(lib.result.verdict, DngVerdict::Recompressible);
     TempDir dir;
@@ -111,13 +111,13 @@ TEST(RejectedFixtures, CopiedUnchangedWithTheReason) {
 // --- A file recompressed before ---------------------------------------------------------------
 
 TEST(RecompressedBefore, SecondRunPassesTheFileThrough) {
-  FixtureSpec spec;
-  spec.width = 640;
-  spec.height = 96;
-  spec.bitsPerSample = 14;
-  const auto samples = makeSamples(spec.width, spec.height, 14, SamplePattern::Realistic, 4);
+  FixtureOptions options;
+  options.width = 640;
+  options.height = 96;
+  options.bitsPerSample = 14;
+  const auto samples = makeSamples(options.width, options.height, 14, SamplePattern::Realistic, 4);
   TempDir dir;
-  writeFile(dir.file("first.dng"), writeFixtureDng(spec, samples));
+  writeFile(dir.file("first.dng"), writeFixtureDng(options, samples));
   ProcessResult first = runCli({"recompress", dir.file("first.dng"), dir.file("second.dng")});
   ASSERT_EQ(first.exitStatus, 0) << first.err;
   ASSERT_NE(first.out.find(": recompressed "), std::string::npos) << first.out;
@@ -154,11 +154,11 @@ std::vector<uint16_t> coderHostileSamples(uint32_t width, uint32_t height) {
 }
 
 TEST(OutputTooLarge, FallsBackToPassingTheFileThrough) {
-  FixtureSpec spec;
-  spec.width = 1024;
-  spec.height = 1536;  // 3 MiB of samples: the tiles would need about 1.5 MiB more than that
-  spec.bitsPerSample = 16;
-  const auto input = writeFixtureDng(spec, coderHostileSamples(spec.width, spec.height));
+  FixtureOptions options;
+  options.width = 1024;
+  options.height = 1536;  // 3 MiB of samples: the tiles would need about 1.5 MiB more than that
+  options.bitsPerSample = 16;
+  const auto input = writeFixtureDng(options, coderHostileSamples(options.width, options.height));
 
   Recompressed lib = recompressBytes(input, false);
   ASSERT_EQ(lib.result.verdict, DngVerdict::OutputTooLarge);
@@ -174,19 +174,19 @@ TEST(OutputTooLarge, FallsBackToPassingTheFileThrough) {
 TEST(OutputTooLarge, UniformNoiseStillFitsAndStaysLossless) {
   // Uniform 16-bit noise codes to barely more than its raw size (about 16 bits per sample
   // plus the stuffed bytes), well inside the room: it is recompressed, not passed through.
-  FixtureSpec spec;
-  spec.width = 720;
-  spec.height = 240;
-  spec.bitsPerSample = 16;
-  spec.bigEndian = true;
-  const auto samples = makeSamples(spec.width, spec.height, 16, SamplePattern::Noise, 3);
+  FixtureOptions options;
+  options.width = 720;
+  options.height = 240;
+  options.bitsPerSample = 16;
+  options.bigEndian = true;
+  const auto samples = makeSamples(options.width, options.height, 16, SamplePattern::Noise, 3);
   TempDir dir;
-  writeFile(dir.file("noise.dng"), writeFixtureDng(spec, samples));
+  writeFile(dir.file("noise.dng"), writeFixtureDng(options, samples));
   ProcessResult cli = runCli({"recompress", dir.file("noise.dng"), dir.file("out.dng")});
   ASSERT_EQ(cli.exitStatus, 0) << cli.err;
   ASSERT_NE(cli.out.find(": recompressed "), std::string::npos) << cli.out;
-  expectSameRawSamples(dir.file("noise.dng"), dir.file("out.dng"), samples, spec.width,
-                       spec.height);
+  expectSameRawSamples(dir.file("noise.dng"), dir.file("out.dng"), samples, options.width,
+                       options.height);
 }
 
 }  // namespace

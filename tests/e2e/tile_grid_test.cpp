@@ -56,14 +56,14 @@ class TileGrids : public ::testing::TestWithParam<GridCase> {};
 
 TEST_P(TileGrids, SamplesSurviveEveryGrid) {
   const GridCase& c = GetParam();
-  FixtureSpec spec;
-  spec.width = c.width;
-  spec.height = c.height;
-  spec.bitsPerSample = c.bits;
-  spec.bigEndian = c.bigEndian;
-  spec.rawInSubIfd = c.rawInSubIfd;
+  FixtureOptions options;
+  options.width = c.width;
+  options.height = c.height;
+  options.bitsPerSample = c.bits;
+  options.bigEndian = c.bigEndian;
+  options.rawInSubIfd = c.rawInSubIfd;
   const auto samples = makeSamples(c.width, c.height, c.bits, SamplePattern::Realistic, 5);
-  const auto input = writeFixtureDng(spec, samples);
+  const auto input = writeFixtureDng(options, samples);
   TempDir dir;
   const std::string inPath = dir.file("in.dng");
   const std::string outPath = dir.file("out.dng");

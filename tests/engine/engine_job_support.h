@@ -23,11 +23,12 @@ inline std::vector<uint8_t> dngFrame(
     uint32_t width = 64, uint32_t height = 32,
     testing::SamplePattern pattern = testing::SamplePattern::Gradient, uint32_t seed = 1,
     uint16_t bits = 16) {
-  testing::FixtureSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bitsPerSample = bits;
-  return testing::writeFixtureDng(spec, testing::makeSamples(width, height, bits, pattern, seed));
+  testing::FixtureOptions options;
+  options.width = width;
+  options.height = height;
+  options.bitsPerSample = bits;
+  return testing::writeFixtureDng(options,
+                                  testing::makeSamples(width, height, bits, pattern, seed));
 }
 
 // What the job must write for `input`: the recompressed form, or the input itself when the

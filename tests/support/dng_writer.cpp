@@ -215,39 +215,39 @@ struct Builder {
   }
 };
 
-void addCfaTags(Builder& b, Ifd& ifd, const FixtureSpec& spec) {
-  b.add(ifd, 33421, 3, {2, 2});                                     // CFARepeatPatternDim
-  b.add(ifd, 33422, 1, {0, 1, 1, 2});                               // CFAPattern RGGB
-  b.add(ifd, 50710, 1, {0, 1, 2});                                  // CFAPlaneColor
-  b.add(ifd, 50711, 3, {1});                                        // CFALayout
-  b.add(ifd, 50714, 4, {spec.blackLevel});                          // BlackLevel
-  b.add(ifd, 50717, 4, {(uint64_t{1} << spec.bitsPerSample) - 1});  // WhiteLevel
+void addCfaTags(Builder& b, Ifd& ifd, const FixtureOptions& options) {
+  b.add(ifd, 33421, 3, {2, 2});                                        // CFARepeatPatternDim
+  b.add(ifd, 33422, 1, {0, 1, 1, 2});                                  // CFAPattern RGGB
+  b.add(ifd, 50710, 1, {0, 1, 2});                                     // CFAPlaneColor
+  b.add(ifd, 50711, 3, {1});                                           // CFALayout
+  b.add(ifd, 50714, 4, {options.blackLevel});                          // BlackLevel
+  b.add(ifd, 50717, 4, {(uint64_t{1} << options.bitsPerSample) - 1});  // WhiteLevel
 }
 
-void addRawImageTags(Builder& b, Ifd& ifd, const FixtureSpec& spec, uint32_t rowBytes) {
+void addRawImageTags(Builder& b, Ifd& ifd, const FixtureOptions& options, uint32_t rowBytes) {
   b.add(ifd, 254, 4, {0});
-  b.add(ifd, 256, 4, {spec.width});
-  b.add(ifd, 257, 4, {spec.height});
-  b.add(ifd, 258, 3, {spec.bitsPerSample});
+  b.add(ifd, 256, 4, {options.width});
+  b.add(ifd, 257, 4, {options.height});
+  b.add(ifd, 258, 3, {options.bitsPerSample});
   b.add(ifd, 259, 3, {1});
   b.add(ifd, 262, 3, {32803});
   b.add(ifd, 277, 3, {1});
   b.add(ifd, 284, 3, {1});
-  b.addStripImage(ifd, spec.width, spec.height, rowBytes, spec.rowsPerStrip, spec.stripOffsetsShort,
-                  spec.stripByteCountsShort);
-  addCfaTags(b, ifd, spec);
+  b.addStripImage(ifd, options.width, options.height, rowBytes, options.rowsPerStrip,
+                  options.stripOffsetsShort, options.stripByteCountsShort);
+  addCfaTags(b, ifd, options);
 }
 
 // Camera-wide metadata of IFD0.
-void addCameraTags(Builder& b, Ifd& ifd, const FixtureSpec& spec) {
-  b.addAscii(ifd, 271, spec.make);
-  b.addAscii(ifd, 272, spec.model);
+void addCameraTags(Builder& b, Ifd& ifd, const FixtureOptions& options) {
+  b.addAscii(ifd, 271, options.make);
+  b.addAscii(ifd, 272, options.model);
   b.add(ifd, 274, 3, {1});  // Orientation
   b.addAscii(ifd, 305, "Tamzel fixture writer");
   b.addAscii(ifd, 306, "2026:12:11 12:00:00");
   b.add(ifd, 50706, 1, {1, 4, 0, 0});  // DNGVersion
   b.add(ifd, 50707, 1, {1, 1, 0, 0});  // DNGBackwardVersion
-  b.addAscii(ifd, 50708, spec.make + " " + spec.model);
+  b.addAscii(ifd, 50708, options.make + " " + options.model);
   // ColorMatrix1 (XYZ to camera), a plausible daylight matrix in ten-thousandths.
   std::vector<int32_t> m = {6461, -907, -882, -4300, 12184, 2378, -819, 1944, 5931};
   std::vector<uint64_t> cm;
@@ -391,68 +391,69 @@ std::vector<uint8_t> packSamples(const std::vector<uint16_t>& samples, uint32_t 
   return out;
 }
 
-std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<uint16_t>& samples,
-                                     FixtureLayout& layout) {
+std::vector<uint8_t> writeFixtureDng(const FixtureOptions& options,
+                                     const std::vector<uint16_t>& samples, FixtureLayout& layout) {
   Builder b;
-  b.o.big = spec.bigEndian;
+  b.o.big = options.bigEndian;
   const uint32_t rowBytes =
-      static_cast<uint32_t>((static_cast<uint64_t>(spec.bitsPerSample) * spec.width + 7) / 8);
+      static_cast<uint32_t>((static_cast<uint64_t>(options.bitsPerSample) * options.width + 7) / 8);
 
   // IFD order in the file: IFD0, SubIFDs, Exif, Interop, GPS.
   std::vector<Ifd> ifds;
-  ifds.reserve(4 + spec.previewSubIfds + 1);
+  ifds.reserve(4 + options.previewSubIfds + 1);
   ifds.emplace_back();  // IFD0
   std::size_t rawIndex = 0;
-  if (spec.rawInSubIfd) {
+  if (options.rawInSubIfd) {
     ifds.emplace_back();
     rawIndex = 1;
   }
   std::vector<std::size_t> previewIndices;
-  for (uint32_t i = 0; i < spec.previewSubIfds; ++i) {
+  for (uint32_t i = 0; i < options.previewSubIfds; ++i) {
     previewIndices.push_back(ifds.size());
     ifds.emplace_back();
   }
   std::size_t exifIndex = SIZE_MAX, interopIndex = SIZE_MAX, gpsIndex = SIZE_MAX;
-  if (spec.withExif) {
+  if (options.withExif) {
     exifIndex = ifds.size();
     ifds.emplace_back();
-    if (spec.withInterop) {
+    if (options.withInterop) {
       interopIndex = ifds.size();
       ifds.emplace_back();
     }
   }
-  if (spec.withGps) {
+  if (options.withGps) {
     gpsIndex = ifds.size();
     ifds.emplace_back();
   }
 
   Ifd& raw = ifds[rawIndex];
-  raw.pixels = packSamples(samples, spec.width, spec.height, spec.bitsPerSample, spec.bigEndian);
-  raw.stripGap = spec.stripGap;
-  raw.extraBytes = spec.extraStripBytes;
-  raw.pixels.resize(raw.pixels.size() + spec.extraStripBytes, 0);
-  addRawImageTags(b, raw, spec, rowBytes);
+  raw.pixels =
+      packSamples(samples, options.width, options.height, options.bitsPerSample, options.bigEndian);
+  raw.stripGap = options.stripGap;
+  raw.extraBytes = options.extraStripBytes;
+  raw.pixels.resize(raw.pixels.size() + options.extraStripBytes, 0);
+  addRawImageTags(b, raw, options, rowBytes);
 
   Ifd& ifd0 = ifds[0];
-  if (spec.rawInSubIfd) {
-    addPreview(b, ifd0, std::max<uint32_t>(1, spec.width / 4),
-               std::max<uint32_t>(1, spec.height / 4), 0);
+  if (options.rawInSubIfd) {
+    addPreview(b, ifd0, std::max<uint32_t>(1, options.width / 4),
+               std::max<uint32_t>(1, options.height / 4), 0);
     b.addAscii(ifd0, 50966, "Tamzel");
     b.add(ifd0, 50970, 4, {2});  // PreviewColorSpace sRGB
     b.addAscii(ifd0, 50971, "2026-12-11T12:00:00");
   }
-  addCameraTags(b, ifd0, spec);
-  std::size_t subIfdCount = (spec.rawInSubIfd ? 1 : 0) + spec.previewSubIfds;
+  addCameraTags(b, ifd0, options);
+  std::size_t subIfdCount = (options.rawInSubIfd ? 1 : 0) + options.previewSubIfds;
   if (subIfdCount > 0) {
     b.add(ifd0, 330, 4, std::vector<uint64_t>(subIfdCount, 0), Fixup::SubIfds);
   }
   for (std::size_t k = 0; k < previewIndices.size(); ++k) {
     addPreview(b, ifds[previewIndices[k]], 8, 4, static_cast<uint32_t>(k + 1));
-    addOrReplace(b.o, ifds[previewIndices[k]], spec.previewTags);
-    drop(ifds[previewIndices[k]], spec.dropPreviewTags);
+    addOrReplace(b.o, ifds[previewIndices[k]], options.previewTags);
+    drop(ifds[previewIndices[k]], options.dropPreviewTags);
   }
   if (exifIndex != SIZE_MAX) {
-    Ifd& exifOwner = spec.exifInRawIfd ? raw : ifd0;
+    Ifd& exifOwner = options.exifInRawIfd ? raw : ifd0;
     b.add(exifOwner, 34665, 4, {0}, Fixup::ExifPointer);
     Ifd& exif = ifds[exifIndex];
     b.add(exif, 33434, 5, {1, 48});                  // ExposureTime
@@ -469,10 +470,10 @@ std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<
       b.addAscii(interop, 1, "R98");               // InteroperabilityIndex
       b.add(interop, 2, 7, {'0', '1', '0', '0'});  // InteroperabilityVersion
     }
-    addOrReplace(b.o, exif, spec.exifTags);
+    addOrReplace(b.o, exif, options.exifTags);
   }
   if (gpsIndex != SIZE_MAX) {
-    Ifd& gpsOwner = spec.gpsInRawIfd ? raw : ifd0;
+    Ifd& gpsOwner = options.gpsInRawIfd ? raw : ifd0;
     b.add(gpsOwner, 34853, 4, {0}, Fixup::GpsPointer);
     Ifd& gps = ifds[gpsIndex];
     b.add(gps, 0, 1, {2, 3, 0, 0});               // GPSVersionID
@@ -482,15 +483,15 @@ std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<
     b.add(gps, 4, 5, {13, 1, 24, 1, 5678, 100});  // GPSLongitude
     b.add(gps, 6, 5, {34, 1});                    // GPSAltitude
     b.addAscii(gps, 29, "2026:12:11");            // GPSDateStamp
-    addOrReplace(b.o, gps, spec.gpsTags);
+    addOrReplace(b.o, gps, options.gpsTags);
   }
 
-  addOrReplace(b.o, raw, spec.rawIfdTags);
-  addOrReplace(b.o, ifd0, spec.ifd0Tags);
-  drop(raw, spec.dropRawIfdTags);
-  drop(ifd0, spec.dropIfd0Tags);
+  addOrReplace(b.o, raw, options.rawIfdTags);
+  addOrReplace(b.o, ifd0, options.ifd0Tags);
+  drop(raw, options.dropRawIfdTags);
+  drop(ifd0, options.dropIfd0Tags);
   for (Ifd& ifd : ifds) sortEntries(ifd);
-  if (spec.shuffleTags) std::reverse(raw.entries.begin(), raw.entries.end());
+  if (options.shuffleTags) std::reverse(raw.entries.begin(), raw.entries.end());
 
   // Layout: IFDs, then out-of-line values, then pixels.
   uint64_t pos = 8;
@@ -527,7 +528,7 @@ std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<
 
   // Fill in the values that depend on the layout.
   std::vector<uint64_t> subIfdOffsets;
-  if (spec.rawInSubIfd) subIfdOffsets.push_back(ifds[rawIndex].offset);
+  if (options.rawInSubIfd) subIfdOffsets.push_back(ifds[rawIndex].offset);
   for (std::size_t i : previewIndices) subIfdOffsets.push_back(ifds[i].offset);
   for (Ifd& ifd : ifds) {
     for (Entry& e : ifd.entries) {
@@ -559,7 +560,7 @@ std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<
   }
 
   std::vector<uint8_t> file(fileSize, 0);
-  file[0] = file[1] = spec.bigEndian ? 'M' : 'I';
+  file[0] = file[1] = options.bigEndian ? 'M' : 'I';
   b.o.set16(file, 2, 42);
   b.o.set32(file, 4, ifds[0].offset);
   for (Ifd& ifd : ifds) {
@@ -601,10 +602,10 @@ std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<
   return file;
 }
 
-std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec,
+std::vector<uint8_t> writeFixtureDng(const FixtureOptions& options,
                                      const std::vector<uint16_t>& samples) {
   FixtureLayout layout;
-  return writeFixtureDng(spec, samples, layout);
+  return writeFixtureDng(options, samples, layout);
 }
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {

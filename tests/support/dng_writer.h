@@ -27,7 +27,7 @@ struct ExtraTag {
   uint32_t count = 0;  // 0: derived from values/raw
 };
 
-struct FixtureSpec {
+struct FixtureOptions {
   uint32_t width = 64;
   uint32_t height = 32;
   uint16_t bitsPerSample = 16;
@@ -70,7 +70,8 @@ std::vector<uint8_t> packSamples(const std::vector<uint16_t>& samples, uint32_t 
 // A complete DNG file. IFD0 always starts at offset 8; IFD0 is followed by the SubIFDs (raw
 // image first when rawInSubIfd, then the previews), then the Exif, interoperability and GPS
 // IFDs, then all out-of-line values, then the preview pixels and last the raw strips.
-std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<uint16_t>& samples);
+std::vector<uint8_t> writeFixtureDng(const FixtureOptions& options,
+                                     const std::vector<uint16_t>& samples);
 
 // Where writeFixtureDng put things, for tests that corrupt a fixture on purpose.
 struct FixtureLayout {
@@ -83,8 +84,8 @@ struct FixtureLayout {
   uint32_t stripBytes = 0;  // sum of all strip byte counts
   std::vector<uint32_t> stripOffsets;
 };
-std::vector<uint8_t> writeFixtureDng(const FixtureSpec& spec, const std::vector<uint16_t>& samples,
-                                     FixtureLayout& layout);
+std::vector<uint8_t> writeFixtureDng(const FixtureOptions& options,
+                                     const std::vector<uint16_t>& samples, FixtureLayout& layout);
 
 // Shorthands for ExtraTag.
 ExtraTag asciiTag(uint16_t tag, const std::string& text);  // NUL appended

@@ -12,7 +12,7 @@
 
 #include "support/dng_writer.h"
 
-using tamzel::testing::FixtureSpec;
+using tamzel::testing::FixtureOptions;
 using tamzel::testing::SamplePattern;
 
 namespace {
@@ -24,10 +24,10 @@ bool makeFolder(const std::string& path) {
   return false;
 }
 
-bool writeFrame(const std::string& path, const FixtureSpec& spec, uint32_t seed) {
-  auto samples = tamzel::testing::makeSamples(spec.width, spec.height, spec.bitsPerSample,
+bool writeFrame(const std::string& path, const FixtureOptions& options, uint32_t seed) {
+  auto samples = tamzel::testing::makeSamples(options.width, options.height, options.bitsPerSample,
                                               SamplePattern::Realistic, seed);
-  auto bytes = tamzel::testing::writeFixtureDng(spec, samples);
+  auto bytes = tamzel::testing::writeFixtureDng(options, samples);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
@@ -36,10 +36,10 @@ bool writeFrame(const std::string& path, const FixtureSpec& spec, uint32_t seed)
     std::fprintf(stderr, "tamzel_make_samples: cannot write %s\n", path.c_str());
     return false;
   }
-  std::printf("%s: %zu bytes, %ux%u, %u-bit %s-endian%s\n", path.c_str(), bytes.size(), spec.width,
-              spec.height, static_cast<unsigned>(spec.bitsPerSample),
-              spec.bigEndian ? "big" : "little",
-              spec.rawInSubIfd ? ", raw image in a SubIFD behind a preview" : ", CinemaDNG");
+  std::printf("%s: %zu bytes, %ux%u, %u-bit %s-endian%s\n", path.c_str(), bytes.size(),
+              options.width, options.height, static_cast<unsigned>(options.bitsPerSample),
+              options.bigEndian ? "big" : "little",
+              options.rawInSubIfd ? ", raw image in a SubIFD behind a preview" : ", CinemaDNG");
   return true;
 }
 
@@ -47,14 +47,14 @@ bool writeFrame(const std::string& path, const FixtureSpec& spec, uint32_t seed)
 int writeFuzzSeeds(const std::string& folder) {
   if (!makeFolder(folder)) return 1;
   for (uint16_t bits : {8, 12, 14, 16}) {
-    FixtureSpec cinema;
+    FixtureOptions cinema;
     cinema.width = 64;
     cinema.height = 24;
     cinema.bitsPerSample = bits;
     if (!writeFrame(folder + "/cinema_" + std::to_string(bits) + "bit_ii.dng", cinema, bits)) {
       return 1;
     }
-    FixtureSpec sub;
+    FixtureOptions sub;
     sub.width = 488;  // two tile columns of 244
     sub.height = 8;
     sub.bitsPerSample = bits;
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   // A001_C001: four frames of a 720p CinemaDNG clip, 12-bit little-endian, raw image in IFD0.
   const std::string clip = root + "/A001_C001";
   if (!makeFolder(clip)) return 1;
-  FixtureSpec cinema;
+  FixtureOptions cinema;
   cinema.width = 1280;
   cinema.height = 720;
   cinema.bitsPerSample = 12;
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   // SubIFD, carrying GPS and interoperability data.
   const std::string still = root + "/B002_C003";
   if (!makeFolder(still)) return 1;
-  FixtureSpec dng;
+  FixtureOptions dng;
   dng.width = 960;
   dng.height = 540;
   dng.bitsPerSample = 16;

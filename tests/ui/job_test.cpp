@@ -16,13 +16,14 @@ class JobTest : public UiTest {
     out_ = scratch_ + "/out";
     std::filesystem::create_directories(in_ + "/sub");
     std::filesystem::create_directories(out_);
-    tamzel::testing::FixtureSpec spec;
-    spec.width = 128;
-    spec.height = 64;
-    spec.bitsPerSample = 16;
-    const auto samples = tamzel::testing::makeSamples(spec.width, spec.height, spec.bitsPerSample,
-                                                      tamzel::testing::SamplePattern::Gradient);
-    const auto dng = tamzel::testing::writeFixtureDng(spec, samples);
+    tamzel::testing::FixtureOptions options;
+    options.width = 128;
+    options.height = 64;
+    options.bitsPerSample = 16;
+    const auto samples =
+        tamzel::testing::makeSamples(options.width, options.height, options.bitsPerSample,
+                                     tamzel::testing::SamplePattern::Gradient);
+    const auto dng = tamzel::testing::writeFixtureDng(options, samples);
     for (const char* name : {"/a_0001.dng", "/a_0002.dng", "/sub/b_0001.DNG"}) {
       tamzel::testing::writeFile(in_ + name, dng);
     }

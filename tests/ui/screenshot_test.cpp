@@ -34,13 +34,14 @@ TEST_F(ScreenshotTest, MainWindowIdleAndAfterAJob) {
   const std::string out = scratch_ + "/Compressed/Day 03/A001_C004";
   std::filesystem::create_directories(in);
   std::filesystem::create_directories(out);
-  tamzel::testing::FixtureSpec spec;
-  spec.width = 640;
-  spec.height = 360;
-  spec.bitsPerSample = 12;
-  const auto samples = tamzel::testing::makeSamples(spec.width, spec.height, spec.bitsPerSample,
-                                                    tamzel::testing::SamplePattern::Realistic);
-  const auto dng = tamzel::testing::writeFixtureDng(spec, samples);
+  tamzel::testing::FixtureOptions options;
+  options.width = 640;
+  options.height = 360;
+  options.bitsPerSample = 12;
+  const auto samples =
+      tamzel::testing::makeSamples(options.width, options.height, options.bitsPerSample,
+                                   tamzel::testing::SamplePattern::Realistic);
+  const auto dng = tamzel::testing::writeFixtureDng(options, samples);
   for (int i = 1; i <= 24; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "/A001_C004_%06d.dng", i);
