@@ -216,6 +216,22 @@ void saveIssueLog(const IssueLog& log) {
 // ---------------------------------------------------------------------------------------------
 // Reset for a new job
 
+void clearJobCounters(JobState& state) {
+  state.FoldersProcessed.store(0);
+  state.FilesProcessed.store(0);
+  state.DngDispatched.store(0);
+  state.DngCompressed.store(0);
+  state.BytesBefore.store(0);
+  state.BytesAfter.store(0);
+  state.FilesSkipped.store(0);
+  state.ErrorPrompts.store(0);
+  state.FilesOk.store(0);
+  state.ChecksumErrors.store(0);
+  state.FilesMissing.store(0);
+  state.FoldersWithoutLists.store(0);
+  state.CorruptedLists.store(0);
+}
+
 void resetJobState(JobState& state, const JobSettings& settings, bool verifyOnly,
                    tamzel::PromptQueue*& queueSlot, IssueLog*& issueLogSlot,
                    const char* errorLogPath, std::function<void()> onPhaseEnd) {
@@ -237,19 +253,7 @@ void resetJobState(JobState& state, const JobSettings& settings, bool verifyOnly
   queueSlot = new tamzel::PromptQueue();
   state.PromptQueue = queueSlot;
 
-  state.FoldersProcessed.store(0);
-  state.FilesProcessed.store(0);
-  state.DngDispatched.store(0);
-  state.DngCompressed.store(0);
-  state.BytesBefore.store(0);
-  state.BytesAfter.store(0);
-  state.FilesSkipped.store(0);
-  state.ErrorPrompts.store(0);
-  state.FilesOk.store(0);
-  state.ChecksumErrors.store(0);
-  state.FilesMissing.store(0);
-  state.FoldersWithoutLists.store(0);
-  state.CorruptedLists.store(0);
+  clearJobCounters(state);
   state.EnumerationDone.store(false);
   state.FilesTotal.store(0);
 

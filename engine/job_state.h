@@ -145,6 +145,9 @@ extern JobState* TheJobState;
 
 int64_t steadyNowNs();
 
+// Sets the thirteen progress counters, FoldersProcessed through CorruptedLists, to zero.
+void clearJobCounters(JobState& state);
+
 // Resets the record for a new job (flags, counters, a fresh prompt queue, the issue log emptied
 // or created with `errorLogPath` when the job verifies, summary cleared). `settings` are the
 // switches read from the front end; InPlace is cleared (the caller sets it after confirmation)

@@ -88,19 +88,7 @@ std::string buildProcessingSummary(const JobState& state) {
 void performPhaseEnd(JobState& state) {
   state.EndTime = steadyNowNs();
   state.setSummary(buildProcessingSummary(state));
-  state.FoldersProcessed.store(0);
-  state.FilesProcessed.store(0);
-  state.DngDispatched.store(0);
-  state.DngCompressed.store(0);
-  state.BytesBefore.store(0);
-  state.BytesAfter.store(0);
-  state.FilesSkipped.store(0);
-  state.ErrorPrompts.store(0);
-  state.FilesOk.store(0);
-  state.ChecksumErrors.store(0);
-  state.FilesMissing.store(0);
-  state.FoldersWithoutLists.store(0);
-  state.CorruptedLists.store(0);
+  clearJobCounters(state);
   state.StartTime.store(steadyNowNs());
 }
 
