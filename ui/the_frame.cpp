@@ -477,21 +477,24 @@ void TheFrame::StartThread(const char* source, const char* destination) {
   }
 }
 
+// The engine waits while a confirmation is open, unless the user had paused it already (then
+// it stays paused afterwards too).
+int TheFrame::AskWhilePaused(const std::function<int()>& ask) {
+  if (State.Pause.load()) return ask();
+  State.WasPaused = true;
+  State.Pause.exchange(true);
+  const int answer = ask();
+  State.Pause.exchange(false);
+  return answer;
+}
+
 void TheFrame::AbortJob() {
   const auto confirm = [this] {
     return wxMessageBox(
         "The processing job is not finished yet.\n\nAre you sure you want to abort it?",
         "Confirm abort", wxYES_NO | wxNO_DEFAULT | wxICON_EXCLAMATION | wxCENTRE, this);
   };
-  int answer = 0;
-  if (!State.Pause.load()) {
-    State.WasPaused = true;
-    State.Pause.exchange(true);
-    answer = confirm();
-    State.Pause.exchange(false);
-  } else {
-    answer = confirm();
-  }
+  const int answer = AskWhilePaused(confirm);
   if (answer == wxYES) {
     State.Abort.exchange(true);
     State.Pause.exchange(false);
@@ -530,15 +533,7 @@ void TheFrame::OnCloseWindow(wxCloseEvent& event) {
           "sure you want to quit?",
           "Confirm quit", wxYES_NO | wxNO_DEFAULT | wxICON_EXCLAMATION);
     };
-    int answer = 0;
-    if (!State.Pause.load()) {
-      State.WasPaused = true;
-      State.Pause.exchange(true);
-      answer = confirm();
-      State.Pause.exchange(false);
-    } else {
-      answer = confirm();
-    }
+    const int answer = AskWhilePaused(confirm);
     if (answer != wxYES) {
       event.Veto();
       return;

@@ -8,6 +8,7 @@
 #include <wx/radiobox.h>
 #include <wx/stattext.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -96,6 +97,7 @@ class TheFrame : public wxFrame {
   void StartVerify(bool input);
   void StartProcessing();
   void AbortJob();
+  int AskWhilePaused(const std::function<int()>& ask);
   void PauseOrResume();
   void StartThread(const char* source, const char* destination);
   void ResetJob(bool verifyOnly);
