@@ -228,7 +228,7 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
         info.height = fieldByType(s, e);
         break;
       case kBitsPerSample:
-        bitsCountBad = e.count != 1;
+        bitsCountBad |= e.count != 1;
         info.bitsPerSample = fieldU16(s, e);
         break;
       case kCompression:

@@ -419,6 +419,28 @@ TEST(DngStructure, LoopingSubIfdsEndTheWalk) {
   }
 }
 
+TEST(DngStructure, BitsPerSampleWithThreeValuesRefusesEvenBesideAGoodOne) {
+  // A second BitsPerSample entry with three values, ahead of or behind the file's own one (a
+  // placeholder tag 255 or 260 renamed to 258): whichever comes last, the file is refused, as
+  // both entries would be carried into the output.
+  for (bool big : {false, true}) {
+    for (uint16_t placeholder : {uint16_t{255}, uint16_t{260}}) {
+      FixtureOptions options;
+      options.bigEndian = big;
+      options.rawIfdTags = {testing::shortTag(placeholder, {16, 16, 16})};
+      FixtureLayout layout;
+      std::vector<uint8_t> bytes = fixture(options, &layout);
+      testing::TiffFile tiff(bytes);
+      const testing::TiffEntry* e = tiff.ifd(layout.rawIfdOffset).find(placeholder);
+      ASSERT_NE(e, nullptr);
+      testing::patch16(bytes, e->at, 258, big);
+      EXPECT_EQ(readBytes(bytes).verdict, DngVerdict::BitsCount)
+          << (big ? "big-endian" : "little-endian") << ", three values "
+          << (placeholder < 258 ? "first" : "last");
+    }
+  }
+}
+
 TEST(DngStructure, ManyPointersAtOneIfdAreRefused) {
   // Exif entries turned into interoperability pointers, all at the same IFD: a few are copied
   // along, dozens would make the work grow with entries times pointers.
