@@ -74,7 +74,13 @@ int openRegularFile(const char* path) {
   int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0) {
+    const int code = errno;
+    ::close(fd);
+    errno = code;
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
     int code = S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
     ::close(fd);
     errno = code;
