@@ -214,29 +214,37 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
   bool tiled = false;
   bool bitsCountBad = false;
   bool singleValueBad = false;  // a tag that describes the image holds several values
+  // Every entry is carried into the output, so a tag that describes the image must occur once:
+  // with two entries a reader taking the first could see another image than the tiles hold.
+  uint32_t seen = 0;
+  auto repeated = [&seen](uint32_t bit) {
+    const bool again = (seen & bit) != 0;
+    seen |= bit;
+    return again;
+  };
   Entry offsets, counts;
   bool haveOffsets = false, haveCounts = false;
   for (uint32_t i = 0; i < raw.entryCount; ++i) {
     const Entry e = readEntry(s, uint64_t{raw.offset} + 2 + uint64_t{12} * i);
     switch (e.tag) {
       case kImageWidth:
-        singleValueBad |= e.count != 1;
+        singleValueBad |= repeated(1) || e.count != 1;
         info.width = fieldByType(s, e);
         break;
       case kImageLength:
-        singleValueBad |= e.count != 1;
+        singleValueBad |= repeated(2) || e.count != 1;
         info.height = fieldByType(s, e);
         break;
       case kBitsPerSample:
-        bitsCountBad |= e.count != 1;
+        bitsCountBad |= repeated(4) || e.count != 1;
         info.bitsPerSample = fieldU16(s, e);
         break;
       case kCompression:
-        singleValueBad |= e.count != 1;
+        singleValueBad |= repeated(8) || e.count != 1;
         info.compression = fieldU16(s, e);
         break;
       case kPhotometric:
-        singleValueBad |= e.count != 1;
+        singleValueBad |= repeated(16) || e.count != 1;
         info.photometric = fieldU16(s, e);
         break;
       case kStripOffsets:
@@ -244,7 +252,7 @@ DngVerdict readDngStructure(const uint8_t* bytes, std::size_t size, DngStructure
         haveOffsets = true;
         break;
       case kSamplesPerPixel:
-        singleValueBad |= e.count != 1;
+        singleValueBad |= repeated(32) || e.count != 1;
         info.samplesPerPixel = fieldU16(s, e);
         break;
       case kStripByteCounts:

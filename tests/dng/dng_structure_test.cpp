@@ -419,24 +419,45 @@ TEST(DngStructure, LoopingSubIfdsEndTheWalk) {
   }
 }
 
-TEST(DngStructure, BitsPerSampleWithThreeValuesRefusesEvenBesideAGoodOne) {
-  // A second BitsPerSample entry with three values, ahead of or behind the file's own one (a
-  // placeholder tag 255 or 260 renamed to 258): whichever comes last, the file is refused, as
-  // both entries would be carried into the output.
-  for (bool big : {false, true}) {
-    for (uint16_t placeholder : {uint16_t{255}, uint16_t{260}}) {
-      FixtureOptions options;
-      options.bigEndian = big;
-      options.rawIfdTags = {testing::shortTag(placeholder, {16, 16, 16})};
-      FixtureLayout layout;
-      std::vector<uint8_t> bytes = fixture(options, &layout);
-      testing::TiffFile tiff(bytes);
-      const testing::TiffEntry* e = tiff.ifd(layout.rawIfdOffset).find(placeholder);
-      ASSERT_NE(e, nullptr);
-      testing::patch16(bytes, e->at, 258, big);
-      EXPECT_EQ(readBytes(bytes).verdict, DngVerdict::BitsCount)
-          << (big ? "big-endian" : "little-endian") << ", three values "
-          << (placeholder < 258 ? "first" : "last");
+TEST(DngStructure, SecondEntryOfAnImageDescriptionTagRefusesTheFile) {
+  // A second entry for a tag that describes the raw image, ahead of or behind the file's own
+  // one (a placeholder tag 255 or 300 renamed). Both entries would be carried into the output,
+  // where a reader taking the first could see another image than the tiles hold (half the
+  // width, three samples per pixel), so the file is passed on whichever entry comes last.
+  using testing::ExtraTag;
+  struct Case {
+    const char* name;
+    uint16_t tag;
+    std::vector<uint64_t> values;
+    bool isShort;
+    DngVerdict verdict;
+  };
+  const Case cases[] = {
+      {"BitsPerSample with three values", 258, {16, 16, 16}, true, DngVerdict::BitsCount},
+      {"BitsPerSample repeated", 258, {16}, true, DngVerdict::BitsCount},
+      {"ImageWidth of half the width", 256, {32}, false, DngVerdict::TagCount},
+      {"ImageLength repeated", 257, {32}, false, DngVerdict::TagCount},
+      {"Compression repeated", 259, {1}, true, DngVerdict::TagCount},
+      {"PhotometricInterpretation repeated", 262, {32803}, true, DngVerdict::TagCount},
+      {"SamplesPerPixel repeated", 277, {1}, true, DngVerdict::TagCount},
+  };
+  for (const Case& c : cases) {
+    for (bool big : {false, true}) {
+      for (uint16_t placeholder : {uint16_t{255}, uint16_t{300}}) {
+        FixtureOptions options;
+        options.bigEndian = big;
+        options.rawIfdTags = {c.isShort ? testing::shortTag(placeholder, c.values)
+                                        : testing::longTag(placeholder, c.values)};
+        FixtureLayout layout;
+        std::vector<uint8_t> bytes = fixture(options, &layout);
+        testing::TiffFile tiff(bytes);
+        const testing::TiffEntry* e = tiff.ifd(layout.rawIfdOffset).find(placeholder);
+        ASSERT_NE(e, nullptr);
+        testing::patch16(bytes, e->at, c.tag, big);
+        EXPECT_EQ(readBytes(bytes).verdict, c.verdict)
+            << c.name << ", " << (big ? "big-endian" : "little-endian") << ", second entry "
+            << (placeholder < c.tag ? "first" : "last");
+      }
     }
   }
 }
