@@ -91,16 +91,32 @@ int openRegularFile(const char* path) {
   return fd;
 }
 
-// Reads up to `size` bytes; stops at the end of the file or at a read error.
-std::size_t readUpTo(int fd, void* buffer, std::size_t size) {
+// Reads up to `size` bytes; stops at the end of the file or at a read error, which clears
+// `ok` and leaves errno set.
+std::size_t readUpTo(int fd, void* buffer, std::size_t size, bool& ok) {
   std::size_t done = 0;
+  ok = true;
   while (done < size) {
     ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, size - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
   return done;
+}
+
+// The checksum of a whole open file; false (errno set) when a read fails part way.
+bool checksumFile(int fd, uint32_t& crc) {
+  crc = 0;
+  for (;;) {
+    bool ok = true;
+    const std::size_t n = readUpTo(fd, ReadBuffer, kReadBufferSize, ok);
+    if (!ok) return false;
+    if (n == 0) return true;
+    crc = Crc32c(crc, ReadBuffer, n);
+    if (n < kReadBufferSize) return true;
+  }
 }
 
 bool ensureListBuffer(std::size_t needed) {
@@ -145,8 +161,19 @@ EntryResult checkEntry(JobState& state, const char* folder, const char* name, ui
     logIssue(std::string("\nMissing file: ") + filePath + " listed in checksum list " + listPath);
     return EntryResult::Next;
   }
-  int fd;
-  while ((fd = openRegularFile(filePath)) < 0) {
+  // A file that cannot be opened as a regular file, or whose reading fails part way, is put to
+  // the user; Retry starts the file again.
+  uint32_t crc = 0;
+  for (;;) {
+    int fd = openRegularFile(filePath);
+    if (fd >= 0) {
+      platform::noCacheOpen(fd);
+      const bool read = checksumFile(fd, crc);
+      const int code = errno;
+      ::close(fd);
+      if (read) break;
+      errno = code;
+    }
     PromptAnswer answer = askUser(filePath, PromptKind::OpenRead);
     if (answer == PromptAnswer::Skip) {
       logIssue(std::string("\nError reading file ") + filePath + " User skipped file.");
@@ -158,15 +185,6 @@ EntryResult checkEntry(JobState& state, const char* folder, const char* name, ui
       return EntryResult::Stop;
     }
   }
-  platform::noCacheOpen(fd);
-  uint32_t crc = 0;
-  for (;;) {
-    std::size_t n = readUpTo(fd, ReadBuffer, kReadBufferSize);
-    if (n == 0) break;
-    crc = Crc32c(crc, ReadBuffer, n);
-    if (n < kReadBufferSize) break;
-  }
-  ::close(fd);
   if (crc == listed) {
     state.FilesOk.fetch_add(1);
   } else {
@@ -201,8 +219,30 @@ ListResult checkList(JobState& state, const char* folder) {
   if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > kMaxListSize) {
     return ListResult::Checked;
   }
-  int fd;
-  while ((fd = openRegularFile(listPath)) < 0) {
+  // A list that cannot be opened, or whose reading fails part way, is put to the user: a list
+  // read only in part would leave its later entries unchecked without a word.
+  std::size_t length = 0;
+  for (;;) {
+    int fd = openRegularFile(listPath);
+    if (fd >= 0) {
+      // The size asked again from the open file: the list may have changed since the query.
+      if (::fstat(fd, &info) == 0 && static_cast<uint64_t>(info.st_size) > kMaxListSize) {
+        ::close(fd);
+        return ListResult::Checked;
+      }
+      const std::size_t size = static_cast<std::size_t>(info.st_size);
+      if (!ensureListBuffer(size + 1)) {
+        ::close(fd);
+        logIssue(std::string("\nError opening checksum list ") + listPath + " Out of memory.");
+        return ListResult::Checked;
+      }
+      bool read = true;
+      length = readUpTo(fd, ListBuffer, size, read);
+      const int code = errno;
+      ::close(fd);
+      if (read) break;
+      errno = code;
+    }
     PromptAnswer answer = askUser(listPath, PromptKind::OpenRead);
     if (answer == PromptAnswer::Skip) {
       logIssue(std::string("\nError opening checksum list ") + listPath + " User skipped folder.");
@@ -214,21 +254,6 @@ ListResult checkList(JobState& state, const char* folder) {
       return ListResult::Stop;
     }
   }
-  // The size asked again from the open file: the list may have changed since the query.
-  if (::fstat(fd, &info) == 0) {
-    if (static_cast<uint64_t>(info.st_size) > kMaxListSize) {
-      ::close(fd);
-      return ListResult::Checked;
-    }
-  }
-  std::size_t size = static_cast<std::size_t>(info.st_size);
-  if (!ensureListBuffer(size + 1)) {
-    ::close(fd);
-    logIssue(std::string("\nError opening checksum list ") + listPath + " Out of memory.");
-    return ListResult::Checked;
-  }
-  std::size_t length = readUpTo(fd, ListBuffer, size);
-  ::close(fd);
   if (length < kMinListBytes) return ListResult::Checked;
   ListBuffer[length] = '\0';
 

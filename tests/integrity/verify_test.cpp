@@ -304,6 +304,24 @@ TEST_F(VerifyTest, ListedSpecialFilesAreNotReadAsFiles) {
             "\nError reading file " + dir.path() + "folder Verification aborted by user.");
 }
 
+// A file that opens but cannot be read (every read of /proc/self/mem at offset 0 fails with
+// EIO) is a read problem put to the user, not a checksum error of the file.
+TEST_F(VerifyTest, ReadErrorAfterOpeningIsAskedNotCountedAsChecksumError) {
+  ASSERT_EQ(::symlink("/proc/self/mem", (dir / "mem").c_str()), 0);
+  test::writeText(dir / "checksum.tz", "00000000\tmem\n");
+  EXPECT_TRUE(verify(dir.path()));
+  EXPECT_EQ(countsOf(harness.state()), (Counts{1, 0, 1, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(harness.issueText(), "\nError reading file " + dir.path() + "mem User skipped file.");
+  std::vector<test::SeenPrompt> seen = harness.prompts();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].kind, PromptKind::OpenRead);
+
+  reset();
+  harness.answerAlways(PromptAnswer::Abort);
+  EXPECT_FALSE(verify(dir.path()));
+  EXPECT_EQ(countsOf(harness.state()), (Counts{1, 0, 1, 0, 0, 0, 0, 0}));
+}
+
 // Retry opens again: the user replaced the obstacle by the real file meanwhile.
 TEST_F(VerifyTest, RetryAfterTheProblemWasResolved) {
   ASSERT_EQ(::mkfifo((dir / "a.dng").c_str(), 0666), 0);
