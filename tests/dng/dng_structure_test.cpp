@@ -451,7 +451,8 @@ TEST(DngStructure, SecondEntryOfAnImageDescriptionTagRefusesTheFile) {
         FixtureLayout layout;
         std::vector<uint8_t> bytes = fixture(options, &layout);
         testing::TiffFile tiff(bytes);
-        const testing::TiffEntry* e = tiff.ifd(layout.rawIfdOffset).find(placeholder);
+        const testing::TiffIfd raw = tiff.ifd(layout.rawIfdOffset);
+        const testing::TiffEntry* e = raw.find(placeholder);
         ASSERT_NE(e, nullptr);
         testing::patch16(bytes, e->at, c.tag, big);
         EXPECT_EQ(readBytes(bytes).verdict, c.verdict)
