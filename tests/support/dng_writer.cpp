@@ -286,28 +286,28 @@ ExtraTag asciiTag(uint16_t tag, const std::string& text) {
   return t;
 }
 
-ExtraTag shortTag(uint16_t tag, std::vector<uint64_t> values) {
+namespace {
+
+ExtraTag numericTag(uint16_t tag, uint16_t type, std::vector<uint64_t> values) {
   ExtraTag t;
   t.tag = tag;
-  t.type = 3;
+  t.type = type;
   t.values = std::move(values);
   return t;
+}
+
+}  // namespace
+
+ExtraTag shortTag(uint16_t tag, std::vector<uint64_t> values) {
+  return numericTag(tag, 3, std::move(values));
 }
 
 ExtraTag longTag(uint16_t tag, std::vector<uint64_t> values) {
-  ExtraTag t;
-  t.tag = tag;
-  t.type = 4;
-  t.values = std::move(values);
-  return t;
+  return numericTag(tag, 4, std::move(values));
 }
 
 ExtraTag rationalTag(uint16_t tag, std::vector<uint64_t> pairs) {
-  ExtraTag t;
-  t.tag = tag;
-  t.type = 5;
-  t.values = std::move(pairs);
-  return t;
+  return numericTag(tag, 5, std::move(pairs));
 }
 
 std::vector<uint16_t> makeSamples(uint32_t width, uint32_t height, uint16_t bitsPerSample,
